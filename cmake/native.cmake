@@ -1,0 +1,17 @@
+# Native build: the module's code against the Win32 stand-in, its unit tests, and both cross builds
+# of Kelvor.exe as sub-builds, so that `cmake --build` and `ctest` in one folder do everything.
+include(ExternalProject)
+foreach(arch i686 x86_64)
+  ExternalProject_Add(kelvor_${arch}
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/${arch}
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${arch}.cmake
+               -DCMAKE_BUILD_TYPE=MinSizeRel
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    USES_TERMINAL_BUILD ON)
+  set(KELVOR_EXE_${arch} ${CMAKE_BINARY_DIR}/${arch}/Kelvor.exe)
+endforeach()
+
+enable_testing()
+add_subdirectory(tests)

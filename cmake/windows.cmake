@@ -1,0 +1,19 @@
+# The real Kelvor.exe: no C runtime start-up (app/entry.cpp is the entry), no exceptions or RTTI,
+# statically linked so that it imports only system DLLs, and reproducible (no time stamps).
+enable_language(RC)
+configure_file(res/version.h.in ${CMAKE_BINARY_DIR}/version.h)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(entry _KelvorEntry)
+else()
+  set(entry KelvorEntry)
+endif()
+
+add_executable(Kelvor WIN32 app/entry.cpp ${KELVOR_SOURCES} res/Kelvor.rc)
+target_include_directories(Kelvor PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/res ${CMAKE_BINARY_DIR})
+target_compile_options(Kelvor PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -ffunction-sections -fdata-sections>)
+target_link_options(Kelvor PRIVATE -nostartfiles -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
+  -Wl,-e,${entry})
+target_link_libraries(Kelvor PRIVATE kernel32 user32 advapi32 msvcrt gcc)

@@ -1,0 +1,467 @@
+// Native stand-in for the Win32 calls Kelvor makes: records each call and answers as scripted.
+// The string table is read from the real resource script, so tests see the shipped texts.
+#include "stubstate.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <strings.h>
+
+#include "app/app.h"
+
+namespace stub {
+
+State g;
+
+namespace {
+
+std::string Arg(const char *text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
+template <typename T> std::string Arg(T *pointer)
+{
+    return std::to_string(reinterpret_cast<std::uintptr_t>(pointer));
+}
+template <typename T> std::string Arg(T value) { return std::to_string(value); }
+
+template <typename... Args> void Log(const char *name, Args... args)
+{
+    std::string line = name;
+    line += '(';
+    [[maybe_unused]] const char *sep = "";
+    ((line += sep, line += Arg(args), sep = ", "), ...);
+    line += ')';
+    g.calls.push_back(line);
+}
+
+BOOL Result(BOOL ok)
+{
+    if (!ok)
+        g.lastError = g.failureError;
+    return ok;
+}
+
+std::map<UINT, std::string> ReadStringTable()
+{
+    std::map<std::string, UINT> ids;
+    std::ifstream header(KELVOR_RESOURCE_H_PATH);
+    std::regex define(R"(#define\s+(\w+)\s+(\d+))");
+    for (std::string line; std::getline(header, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, define))
+            ids[m[1]] = static_cast<UINT>(std::stoul(m[2]));
+    }
+    std::map<UINT, std::string> table;
+    std::ifstream script(KELVOR_RC_PATH);
+    std::regex entry(R"(^\s*(IDS_\w+),\s*\"(.*)\"\s*$)");
+    for (std::string line; std::getline(script, line);) {
+        std::smatch m;
+        if (!std::regex_match(line, m, entry) || !ids.count(m[1]))
+            continue;
+        std::string text, raw = m[2];
+        for (size_t i = 0; i < raw.size(); ++i)
+            text += (raw[i] == '\\' && i + 1 < raw.size()) ? raw[++i] : raw[i];
+        table[ids[m[1]]] = text;
+    }
+    return table;
+}
+
+// Delivers one message to the dialog procedure as the dialog manager would.
+void Deliver(DLGPROC proc, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_TIMER)
+        ++g.ticks;
+    proc(g.dialog, message, wParam, lParam);
+}
+
+bool PopDialogMessage(MSG *out)
+{
+    for (auto it = g.queue.begin(); it != g.queue.end(); ++it) {
+        if (it->hwnd == g.dialog) {
+            *out = *it;
+            g.queue.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void Reset() { g = State(); }
+
+std::vector<std::string> Calls(std::initializer_list<const char *> names)
+{
+    std::vector<std::string> out;
+    for (const std::string &call : g.calls)
+        for (const char *name : names)
+            if (call.compare(0, std::strlen(name), name) == 0 && call[std::strlen(name)] == '(')
+                out.push_back(call);
+    return out;
+}
+
+std::string ResourceString(UINT id)
+{
+    static const std::map<UINT, std::string> table = ReadStringTable();
+    auto it = table.find(id);
+    return it == table.end() ? std::string() : it->second;
+}
+
+}  // namespace stub
+
+using stub::g;
+using stub::Log;
+using stub::Result;
+using stub::Deliver;
+using stub::PopDialogMessage;
+
+DWORD GetLastError() { return g.lastError; }
+
+BOOL GetVersionExA(OSVERSIONINFOA *version)
+{
+    Log("GetVersionExA", version->dwOSVersionInfoSize);
+    if (!g.versionOk || version->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
+        return Result(FALSE);
+    version->dwPlatformId = g.platformId;
+    return TRUE;
+}
+
+void Sleep(DWORD ms) { Log("Sleep", ms); }
+void OutputDebugStringA(LPCSTR text) { Log("OutputDebugStringA", text); }
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
+
+BOOL CloseHandle(HANDLE handle)
+{
+    Log("CloseHandle", handle);
+    g.lastError = 0;  // a successful call may reset the last error, as some real ones do
+    return TRUE;
+}
+
+int lstrcmpiA(LPCSTR a, LPCSTR b) { return strcasecmp(a, b); }
+int lstrcmpA(LPCSTR a, LPCSTR b) { return std::strcmp(a, b); }
+
+int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size)
+{
+    Log("LoadStringA", id, size);
+    std::string text = stub::ResourceString(id);
+    if (g.loadStringFails.count(id) || text.empty()) {
+        if (size > 0)
+            buffer[0] = '\0';
+        return Result(0);
+    }
+    int n = static_cast<int>(text.size()) < size - 1 ? static_cast<int>(text.size()) : size - 1;
+    std::memcpy(buffer, text.data(), static_cast<size_t>(n));
+    buffer[n] = '\0';
+    g.lastError = 0;  // loading the label must not lose the error being reported
+    return n;
+}
+
+HANDLE LoadImageA(HINSTANCE, LPCSTR name, UINT type, int cx, int cy, UINT flags)
+{
+    Log("LoadImageA", reinterpret_cast<std::uintptr_t>(name), type, cx, cy, flags);
+    return reinterpret_cast<HANDLE>(0x51);
+}
+
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name)
+{
+    Log("LoadCursorA", instance, reinterpret_cast<std::uintptr_t>(name));
+    return reinterpret_cast<HCURSOR>(0x52);
+}
+
+ATOM RegisterClassExA(const WNDCLASSEXA *wc)
+{
+    Log("RegisterClassExA", wc->cbSize, wc->style, wc->cbClsExtra, wc->cbWndExtra, wc->hIcon, wc->hIconSm,
+        wc->hCursor, wc->hbrBackground, wc->lpszMenuName, wc->lpszClassName);
+    if (!g.registerClassExOk)
+        return static_cast<ATOM>(Result(FALSE));
+    g.windowProc = wc->lpfnWndProc;
+    return 1;
+}
+
+ATOM RegisterClassA(const WNDCLASSA *wc)
+{
+    Log("RegisterClassA", wc->style, wc->cbClsExtra, wc->cbWndExtra, wc->hIcon, wc->hCursor, wc->hbrBackground,
+        wc->lpszMenuName, wc->lpszClassName);
+    if (!g.registerClassOk)
+        return static_cast<ATOM>(Result(FALSE));
+    g.windowProc = wc->lpfnWndProc;
+    return 1;
+}
+
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x, int y, int cx, int cy,
+                     HWND parent, HMENU menu, HINSTANCE, void *)
+{
+    Log("CreateWindowExA", exStyle, className, title, style, x, y, cx, cy, parent, menu);
+    if (!g.createWindow)
+        Result(FALSE);
+    return g.createWindow;
+}
+
+HWND FindWindowA(LPCSTR className, LPCSTR title)
+{
+    Log("FindWindowA", className, title);
+    if (g.findWindow.empty())
+        return nullptr;
+    HWND found = g.findWindow.front();
+    g.findWindow.pop_front();
+    return found;
+}
+
+HMENU GetSystemMenu(HWND window, BOOL revert)
+{
+    Log("GetSystemMenu", window, revert);
+    return reinterpret_cast<HMENU>(0x300);
+}
+
+BOOL DeleteMenu(HMENU menu, UINT position, UINT flags)
+{
+    Log("DeleteMenu", menu, position, flags);
+    return TRUE;
+}
+
+BOOL ShowWindow(HWND window, int show)
+{
+    Log("ShowWindow", window, show);
+    return FALSE;
+}
+
+BOOL UpdateWindow(HWND window)
+{
+    Log("UpdateWindow", window);
+    return TRUE;
+}
+
+BOOL DestroyWindow(HWND window)
+{
+    Log("DestroyWindow", window);
+    if (window == nullptr || window != g.createWindow)
+        return Result(FALSE);
+    if (g.windowProc)
+        g.windowProc(window, WM_DESTROY, 0, 0);
+    return TRUE;
+}
+
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Log("PostMessageA", window, message, wParam, lParam);
+    g.queue.push_back(MSG{window, message, wParam, lParam, 0, {0, 0}});
+    return TRUE;
+}
+
+void PostQuitMessage(int code)
+{
+    Log("PostQuitMessage", code);
+    g.quitPosted = true;
+    g.quitCode = code;
+}
+
+BOOL GetMessageA(MSG *msg, HWND, UINT, UINT)
+{
+    if (!g.queue.empty()) {
+        *msg = g.queue.front();
+        g.queue.pop_front();
+        return TRUE;
+    }
+    // Nothing more will arrive in a test: a real loop would block here for ever.
+    Log("GetMessageA", g.quitPosted ? "quit" : "idle");
+    *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(g.quitCode), 0, 0, {0, 0}};
+    return FALSE;
+}
+
+BOOL TranslateMessage(const MSG *) { return FALSE; }
+
+LRESULT DispatchMessageA(const MSG *msg)
+{
+    if (msg->hwnd == g.createWindow && g.windowProc)
+        return g.windowProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    return 0;
+}
+
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Log("DefWindowProcA", window, message, wParam, lParam);
+    return 0x7777;
+}
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+{
+    Log("MessageBoxA", owner, text, caption, type);
+    return IDOK;
+}
+
+int wsprintfA(LPSTR buffer, LPCSTR format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(buffer, 1024, format, args);  // wsprintfA's own limit
+    va_end(args);
+    return n < 1024 ? n : 1023;
+}
+
+INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND owner, DLGPROC proc, LPARAM param)
+{
+    Log("DialogBoxParamA", reinterpret_cast<std::uintptr_t>(name), owner, param);
+    if (g.dialogFails)
+        return static_cast<INT_PTR>(Result(FALSE)) - 1;
+    g.dialogEnded = false;
+    g.ticks = 0;
+    Deliver(proc, WM_INITDIALOG, 0, param);
+    // Bounded: a dialog that never ends is reported as -2 rather than hanging the test.
+    for (int step = 0; step < 100000 && !g.dialogEnded; ++step) {
+        MSG msg;
+        if (PopDialogMessage(&msg))
+            Deliver(proc, msg.message, msg.wParam, msg.lParam);
+        else if (g.ticks == g.pressAfterTicks)
+            Deliver(proc, WM_COMMAND, g.press, 0), g.pressAfterTicks = -1;
+        else if (g.timerRunning)
+            Deliver(proc, WM_TIMER, 1, 0);
+        else
+            break;
+    }
+    Log("DialogBoxParamA.end", g.dialogEnded ? g.dialogResult : -2);
+    return g.dialogEnded ? g.dialogResult : -2;
+}
+
+BOOL EndDialog(HWND dialog, INT_PTR result)
+{
+    Log("EndDialog", dialog, result);
+    g.dialogEnded = true;
+    g.dialogResult = result;
+    return TRUE;
+}
+
+BOOL SetDlgItemTextA(HWND dialog, int item, LPCSTR text)
+{
+    Log("SetDlgItemTextA", dialog, item, text);
+    g.itemTexts[item] = text;
+    return TRUE;
+}
+
+BOOL SetDlgItemInt(HWND dialog, int item, UINT value, BOOL isSigned)
+{
+    std::string shown = isSigned ? std::to_string(static_cast<int>(value)) : std::to_string(value);
+    Log("SetDlgItemInt", dialog, item, shown.c_str(), isSigned);
+    g.itemTexts[item] = shown;
+    return TRUE;
+}
+
+BOOL SetWindowTextA(HWND window, LPCSTR text)
+{
+    Log("SetWindowTextA", window, text);
+    return TRUE;
+}
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc)
+{
+    Log("SetTimer", window, id, ms, proc);
+    g.timerRunning = g.setTimerResult != 0;
+    return g.setTimerResult;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id)
+{
+    Log("KillTimer", window, id);
+    g.timerRunning = false;
+    return TRUE;
+}
+
+BOOL GetWindowRect(HWND, RECT *rect)
+{
+    *rect = g.windowRect;
+    return TRUE;
+}
+
+int GetSystemMetrics(int index) { return index == SM_CXSCREEN ? g.screenWidth : g.screenHeight; }
+
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags)
+{
+    Log("SetWindowPos", window, after, x, y, cx, cy, flags);
+    return TRUE;
+}
+
+BOOL BringWindowToTop(HWND window)
+{
+    Log("BringWindowToTop", window);
+    return TRUE;
+}
+
+BOOL SetForegroundWindow(HWND window)
+{
+    Log("SetForegroundWindow", window);
+    return TRUE;
+}
+
+BOOL ExitWindowsEx(UINT flags, DWORD reason)
+{
+    Log("ExitWindowsEx", flags, reason);
+    return Result(g.exitOk);
+}
+
+BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
+{
+    Log("OpenProcessToken", process, access);
+    *token = g.openTokenOk ? reinterpret_cast<HANDLE>(0x70) : nullptr;
+    return Result(g.openTokenOk);
+}
+
+BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, LUID *luid)
+{
+    Log("LookupPrivilegeValueA", system, name);
+    *luid = LUID{19, 0};
+    return TRUE;
+}
+
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
+                           PTOKEN_PRIVILEGES previous, LPDWORD returnLength)
+{
+    Log("AdjustTokenPrivileges", token, disableAll, state->PrivilegeCount, state->Privileges[0].Luid.LowPart,
+        state->Privileges[0].Attributes, length, previous, returnLength);
+    return Result(g.adjustOk);
+}
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result)
+{
+    Log("RegOpenKeyExA", key, subKey, options, access);
+    if (!g.keyExists || key != HKEY_LOCAL_MACHINE || g.keyPath != subKey)
+        return ERROR_FILE_NOT_FOUND;
+    *result = reinterpret_cast<HKEY>(0x400);
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
+{
+    Log("RegQueryValueExA", key, name, reserved, type, *size);
+    auto it = g.values.find(name);
+    if (it == g.values.end())
+        return ERROR_FILE_NOT_FOUND;
+    const std::string &bytes = it->second.bytes;
+    if (type)
+        *type = it->second.type;
+    if (bytes.size() > *size) {
+        // The caller's buffer holds unspecified bytes now; make them visible.
+        std::memset(data, 0xCC, *size);
+        *size = static_cast<DWORD>(bytes.size());
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(data, bytes.data(), bytes.size());
+    *size = static_cast<DWORD>(bytes.size());
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key)
+{
+    Log("RegCloseKey", key);
+    return ERROR_SUCCESS;
+}
+
+std::uintptr_t _beginthread(void (*start)(void *), unsigned stackSize, void *arg)
+{
+    Log("_beginthread", stackSize, arg);
+    if (g.beginThread == static_cast<std::uintptr_t>(-1))
+        return g.beginThread;
+    if (g.runWorkerInline)
+        start(arg);
+    return g.beginThread;
+}
+
+void _endthread() { Log("_endthread"); }
