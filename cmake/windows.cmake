@@ -17,3 +17,9 @@ target_compile_options(Kelvor PRIVATE
 target_link_options(Kelvor PRIVATE -nostartfiles -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
   -Wl,-e,${entry})
 target_link_libraries(Kelvor PRIVATE kernel32 user32 advapi32 msvcrt gcc)
+
+# Test-only probe for the end-to-end tests (x86_64 is the build that runs under Wine). Never shipped.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  add_executable(probe WIN32 tests/e2e/probe.cpp)
+  target_link_options(probe PRIVATE -static -mwindows)
+endif()

@@ -41,7 +41,10 @@ protected:
     HWND earlier = stub::Handle(0x900);
     HWND self = stub::Handle(0x100);
 
-    int Run() { return WinMain(reinterpret_cast<HINSTANCE>(0x400000), nullptr, const_cast<LPSTR>(""), 1); }
+    int Run(const char *tail = "")
+    {
+        return WinMain(reinterpret_cast<HINSTANCE>(0x400000), nullptr, const_cast<LPSTR>(tail), 1);
+    }
 };
 
 TEST_F(WinMainTest, Win32sEndsAtOnceWithNothingCreated)
@@ -143,6 +146,15 @@ TEST_F(WinMainTest, DefaultRequestRunsToTheEndAndTheLoopQuitsOnTheWorkersClose)
     EXPECT_THAT(stub::Calls({"ExitWindowsEx", "PostMessageA", "DestroyWindow", "PostQuitMessage", "GetMessageA"}),
                 ElementsAre("PostMessageA(512, 273, 1, 0)", "ExitWindowsEx(1, 0)", "PostMessageA(256, 274, 61536, 0)",
                             "DestroyWindow(256)", "PostQuitMessage(0)", "GetMessageA(\"quit\")"));
+}
+
+TEST_F(WinMainTest, TheTailChoosesTheRequestAfterTheFlagsAreCleared)
+{
+    ShutdownRequest.Force = 1;
+    stub::g.findWindow = {nullptr, self};
+    stub::g.runWorkerInline = true;
+    EXPECT_EQ(Run("/Quiet /Reboot"), 0);
+    EXPECT_THAT(stub::Calls({"DialogBoxParamA", "ExitWindowsEx"}), ElementsAre("ExitWindowsEx(2, 0)"));
 }
 
 struct WindowMessageCase {

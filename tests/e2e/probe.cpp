@@ -1,0 +1,249 @@
+// Test-only Windows helper, never shipped: run inside the same Wine session as Kelvor.exe, it finds
+// Kelvor's windows and reports their state on stdout as "key value" lines, presses the dialog's
+// buttons, and starts programs with an exact command line. Exit code 0 when the thing was found.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char *const Caption = "Orvane";
+const int CountId = 1004;
+
+DWORD Now() { return GetTickCount(); }
+
+bool IsCountdown(HWND w) { return GetDlgItem(w, CountId) != nullptr; }
+
+// The topmost-first visible dialog titled Caption that is (or is not) the countdown.
+HWND FindDialog(bool countdown, bool visibleOnly = true)
+{
+    HWND w = nullptr;
+    while ((w = FindWindowExA(nullptr, w, "#32770", Caption)) != nullptr)
+        if ((!visibleOnly || IsWindowVisible(w)) && IsCountdown(w) == countdown)
+            return w;
+    return nullptr;
+}
+
+HWND WaitDialog(bool countdown, DWORD timeoutMs)
+{
+    DWORD start = Now();
+    for (;;) {
+        HWND w = FindDialog(countdown);
+        if (w)
+            return w;
+        if (Now() - start > timeoutMs)
+            return nullptr;
+        Sleep(20);
+    }
+}
+
+void Text(HWND w, char *buf, int size)
+{
+    buf[0] = '\0';
+    SendMessageTimeoutA(w, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, nullptr);
+}
+
+BOOL CALLBACK PrintItem(HWND item, LPARAM dialog)
+{
+    char cls[64], text[512];
+    GetClassNameA(item, cls, sizeof cls);
+    Text(item, text, sizeof text);
+    RECT r;
+    GetWindowRect(item, &r);
+    MapWindowPoints(HWND_DESKTOP, reinterpret_cast<HWND>(dialog), reinterpret_cast<POINT *>(&r), 2);
+    int id = GetDlgCtrlID(item);
+    if (id == 0xFFFF)
+        id = -1;
+    std::printf("item %d %s %08lx %ld %ld %ld %ld %d %s\n", id, cls,
+                static_cast<unsigned long>(GetWindowLongA(item, GWL_STYLE)), r.left, r.top, r.right - r.left,
+                r.bottom - r.top, IsWindowVisible(item) ? 1 : 0, text);
+    return TRUE;
+}
+
+void PrintWindow(HWND w)
+{
+    char text[512], cls[64];
+    Text(w, text, sizeof text);
+    GetClassNameA(w, cls, sizeof cls);
+    RECT r;
+    GetWindowRect(w, &r);
+    std::printf("class %s\ntitle %s\n", cls, text);
+    std::printf("rect %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    std::printf("screen %d %d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    std::printf("style %08lx\nexstyle %08lx\n", static_cast<unsigned long>(GetWindowLongA(w, GWL_STYLE)),
+                static_cast<unsigned long>(GetWindowLongA(w, GWL_EXSTYLE)));
+    std::printf("visible %d\nforeground %d\n", IsWindowVisible(w) ? 1 : 0, GetForegroundWindow() == w ? 1 : 0);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    std::printf("pid %lu\n", static_cast<unsigned long>(pid));
+    EnumChildWindows(w, PrintItem, reinterpret_cast<LPARAM>(w));
+}
+
+int Dialog(DWORD timeoutMs)
+{
+    HWND w = WaitDialog(true, timeoutMs);
+    if (!w)
+        return 1;
+    Sleep(100);  // let WM_INITDIALOG finish drawing the texts
+    PrintWindow(w);
+    return 0;
+}
+
+// Reports each value the count shows until the dialog disappears, with milliseconds since start.
+int Count(DWORD timeoutMs)
+{
+    DWORD start = Now();
+    HWND w = WaitDialog(true, timeoutMs);
+    if (!w)
+        return 1;
+    std::printf("visible %lu\n", static_cast<unsigned long>(Now() - start));
+    char last[64] = "", text[64];
+    while (IsWindow(w) && IsWindowVisible(w) && Now() - start < timeoutMs) {
+        Text(GetDlgItem(w, CountId), text, sizeof text);
+        if (std::strcmp(text, last) != 0) {
+            std::printf("count %lu %s\n", static_cast<unsigned long>(Now() - start), text);
+            std::fflush(stdout);
+            std::strcpy(last, text);
+        }
+        Sleep(10);
+    }
+    std::printf("gone %lu\n", static_cast<unsigned long>(Now() - start));
+    return 0;
+}
+
+int Press(const char *what, DWORD timeoutMs)
+{
+    HWND w = WaitDialog(true, timeoutMs);
+    if (!w)
+        return 1;
+    if (std::strcmp(what, "ok") == 0)
+        PostMessageA(w, WM_COMMAND, IDOK, 0);
+    else if (std::strcmp(what, "cancel") == 0)
+        PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
+    else  // the Escape key, as the dialog manager sees it in its modal loop
+        PostMessageA(w, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    std::printf("pressed %s\n", what);
+    return 0;
+}
+
+// The error box: its text, whether its icon is the exclamation mark, and OK to dismiss it.
+int Box(DWORD timeoutMs, bool dismiss)
+{
+    HWND w = WaitDialog(false, timeoutMs);
+    if (!w)
+        return 1;
+    Sleep(100);
+    PrintWindow(w);
+    HICON exclamation = LoadIconA(nullptr, IDI_EXCLAMATION);
+    HWND icon = nullptr;
+    while ((icon = FindWindowExA(w, icon, "Static", nullptr)) != nullptr) {
+        HICON shown = reinterpret_cast<HICON>(SendMessageA(icon, STM_GETICON, 0, 0));
+        if (shown)
+            std::printf("icon %s\n", shown == exclamation ? "exclamation" : "other");
+    }
+    if (dismiss)
+        PostMessageA(w, WM_COMMAND, IDOK, 0);
+    return 0;
+}
+
+int MainWindow()
+{
+    HWND w = FindWindowA("KelvorNT", Caption);
+    if (!w)
+        return 1;
+    PrintWindow(w);
+    HMENU menu = GetSystemMenu(w, FALSE);
+    int n = menu ? GetMenuItemCount(menu) : -1;
+    std::printf("sysmenu %d", n);
+    for (int i = 0; i < n; ++i)
+        std::printf(" %04x", GetMenuItemID(menu, i));
+    std::printf("\n");
+    return 0;
+}
+
+// Counts the windows that identify Kelvor instances and their countdown dialogs.
+int Windows()
+{
+    int mains = 0, dialogs = 0;
+    HWND w = nullptr;
+    while ((w = FindWindowExA(nullptr, w, "KelvorNT", Caption)) != nullptr)
+        ++mains;
+    while ((w = FindWindowExA(nullptr, w, "#32770", Caption)) != nullptr)
+        dialogs += IsWindowVisible(w) && IsCountdown(w);
+    std::printf("mains %d\ndialogs %d\n", mains, dialogs);
+    return 0;
+}
+
+// The command line arrives hex-encoded so that quotes and blanks reach CreateProcessA untouched.
+int Run(const char *hex, DWORD timeoutMs)
+{
+    static char commandLine[40000];
+    size_t n = std::strlen(hex) / 2;
+    if (n >= sizeof commandLine)
+        return 2;
+    for (size_t i = 0; i < n; ++i) {
+        char pair[3] = {hex[2 * i], hex[2 * i + 1], 0};
+        commandLine[i] = static_cast<char>(std::strtoul(pair, nullptr, 16));
+    }
+    commandLine[n] = '\0';
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        std::printf("error %lu\n", static_cast<unsigned long>(GetLastError()));
+        return 1;
+    }
+    std::printf("pid %lu\n", static_cast<unsigned long>(pi.dwProcessId));
+    std::fflush(stdout);
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        std::printf("exit %lu\n", static_cast<unsigned long>(code));
+    } else {
+        std::printf("running\n");
+    }
+    return 0;
+}
+
+int Idle()
+{
+    std::printf("ready\n");
+    std::fflush(stdout);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return 2;
+    const char *cmd = argv[1];
+    DWORD timeout = argc > 2 ? static_cast<DWORD>(std::strtoul(argv[argc - 1], nullptr, 10)) : 10000;
+    int rc = 2;
+    if (!std::strcmp(cmd, "idle"))
+        rc = Idle();
+    else if (!std::strcmp(cmd, "dialog"))
+        rc = Dialog(timeout);
+    else if (!std::strcmp(cmd, "count"))
+        rc = Count(timeout);
+    else if (!std::strcmp(cmd, "press") && argc > 2)
+        rc = Press(argv[2], argc > 3 ? timeout : 10000);
+    else if (!std::strcmp(cmd, "box"))
+        rc = Box(timeout, false);
+    else if (!std::strcmp(cmd, "box-ok"))
+        rc = Box(timeout, true);
+    else if (!std::strcmp(cmd, "main"))
+        rc = MainWindow();
+    else if (!std::strcmp(cmd, "windows"))
+        rc = Windows();
+    else if (!std::strcmp(cmd, "run-hex") && argc > 2)
+        rc = Run(argv[2], argc > 3 ? timeout : 30000);
+    std::fflush(stdout);
+    return rc;
+}

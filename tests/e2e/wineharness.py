@@ -1,0 +1,317 @@
+"""Runs the real Kelvor.exe under Wine on Xvfb and observes it from outside.
+
+One Wine prefix and one Xvfb display per test run, kept in KELVOR_E2E_DIR and reused by every case;
+cases run one at a time because Kelvor instances in one prefix replace each other. What a case sees
+comes from the real process: its relay trace (the calls it made), its debugger output, its exit
+code, and its windows as the probe program (probe.exe, in the same session) reports them.
+"""
+import os
+import re
+import shutil
+import signal
+import subprocess
+import time
+import unittest
+import warnings
+
+WINE = '/usr/lib/wine/wine64'
+WINESERVER = '/usr/lib/wine/wineserver'
+HERE = os.path.dirname(os.path.abspath(__file__))
+STATE = os.environ.get('KELVOR_E2E_DIR') or os.path.join(HERE, '..', '..', 'build', 'e2e')
+KELVOR = os.environ.get('KELVOR_EXE') or os.path.join(HERE, '..', '..', 'build', 'x86_64', 'Kelvor.exe')
+PROBE = os.environ.get('KELVOR_PROBE') or os.path.join(os.path.dirname(KELVOR), 'probe.exe')
+
+# The calls a case can see in a Kelvor process's relay trace.
+RELAY = ('user32.ExitWindowsEx;user32.GetSystemMenu;user32.DeleteMenu;user32.MessageBoxA;'
+         'advapi32.OpenProcessToken;advapi32.AdjustTokenPrivileges;advapi32.RegOpenKeyExA;'
+         'advapi32.RegQueryValueExA')
+DEFAULT_SCREEN = (1024, 768)
+
+# Xvfb and the session's helper outlive the Popen objects that started them, by design.
+warnings.simplefilter('ignore', ResourceWarning)
+
+
+def _pid_alive(pid):
+    try:
+        os.kill(pid, 0)
+        return True
+    except (OSError, TypeError):
+        return False
+
+
+def _read(path, default=None):
+    try:
+        with open(path) as f:
+            return f.read().strip()
+    except OSError:
+        return default
+
+
+class Session:
+    """The shared Xvfb display, Wine prefix and a long-lived helper that keeps the session up."""
+
+    def __init__(self):
+        self.state = os.path.abspath(STATE)
+        self.prefix = os.path.join(self.state, 'prefix')
+        os.makedirs(self.state, exist_ok=True)
+
+    # --- environment -------------------------------------------------------------------------
+    def display(self):
+        return _read(os.path.join(self.state, 'display'))
+
+    def env(self, debug='-all'):
+        env = dict(os.environ)
+        env.update(WINEPREFIX=self.prefix, DISPLAY=self.display() or '', WINEDEBUG=debug,
+                   WINEDLLOVERRIDES='mscoree,mshtml=', WINEARCH='win64')
+        return env
+
+    def wine(self, *args, timeout=60, debug='-all', check=True):
+        r = subprocess.run([WINE, *args], env=self.env(debug), capture_output=True, text=True,
+                           errors='replace', timeout=timeout)
+        if check and r.returncode != 0:
+            raise RuntimeError(f'wine {args}: exit {r.returncode}: {r.stderr[-2000:]}')
+        return r
+
+    def reg(self, *args, check=True):
+        return self.wine('reg', *args, check=check, timeout=60)
+
+    # --- set-up ------------------------------------------------------------------------------
+    def start_display(self, size=DEFAULT_SCREEN):
+        pid = _read(os.path.join(self.state, 'xvfb.pid'))
+        if pid and _pid_alive(int(pid)) and _read(os.path.join(self.state, 'screen')) == '%dx%d' % size:
+            return
+        self.stop_display()
+        number = next(n for n in range(91, 200) if not os.path.exists('/tmp/.X%d-lock' % n))
+        with open(os.path.join(self.state, 'xvfb.log'), 'w') as log:
+            p = subprocess.Popen(['Xvfb', ':%d' % number, '-screen', '0', '%dx%dx24' % size, '-nolisten', 'tcp'],
+                                 stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
+        for _ in range(100):
+            if os.path.exists('/tmp/.X11-unix/X%d' % number):
+                break
+            time.sleep(0.1)
+        self._write('xvfb.pid', p.pid)
+        self._write('display', ':%d' % number)
+        self._write('screen', '%dx%d' % size)
+
+    def stop_display(self):
+        self.stop_wine()
+        pid = _read(os.path.join(self.state, 'xvfb.pid'))
+        if pid and _pid_alive(int(pid)):
+            os.kill(int(pid), signal.SIGTERM)
+            for _ in range(50):
+                if not _pid_alive(int(pid)):
+                    break
+                time.sleep(0.1)
+        for name in ('xvfb.pid', 'display', 'screen'):
+            try:
+                os.remove(os.path.join(self.state, name))
+            except OSError:
+                pass
+
+    def create_prefix(self):
+        if os.path.exists(os.path.join(self.prefix, 'system.reg')):
+            return
+        self.wine('wineboot', '-i', timeout=300)
+        self.reg('add', r'HKCU\Software\Wine\Debug', '/v', 'RelayInclude', '/d', RELAY, '/f')
+        self.stop_wine()
+
+    def start_helper(self):
+        pid = _read(os.path.join(self.state, 'helper.pid'))
+        if pid and _pid_alive(int(pid)):
+            return
+        out = os.path.join(self.state, 'helper.out')
+        with open(out, 'w') as f:
+            p = subprocess.Popen([WINE, PROBE, 'idle'], env=self.env(), stdin=subprocess.DEVNULL, stdout=f,
+                                 stderr=subprocess.DEVNULL, start_new_session=True)
+        self._write('helper.pid', p.pid)
+        deadline = time.time() + 90
+        while time.time() < deadline and 'ready' not in (_read(out) or ''):
+            time.sleep(0.1)
+        if 'ready' not in (_read(out) or ''):
+            raise RuntimeError('the Wine session did not come up')
+
+    def ensure(self, size=DEFAULT_SCREEN):
+        """Everything up: display of the given size, prefix, and the session's helper."""
+        for exe in (KELVOR, PROBE):
+            if not os.path.exists(exe):
+                raise unittest.SkipTest('not built: ' + exe)
+        if _read(os.path.join(self.state, 'screen')) not in (None, '%dx%d' % size):
+            self.stop_display()
+        self.start_display(size)
+        self.create_prefix()
+        self.start_helper()
+
+    def stop_wine(self):
+        subprocess.run([WINESERVER, '-k'], env=self.env(), capture_output=True, timeout=60)
+        try:
+            subprocess.run([WINESERVER, '-w'], env=self.env(), capture_output=True, timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+        try:
+            os.remove(os.path.join(self.state, 'helper.pid'))
+        except OSError:
+            pass
+
+    def settle(self):
+        """After a case: no Kelvor left, and a live session for the next (an exit request ends it)."""
+        deadline = time.time() + 30
+        while time.time() < deadline and self.kelvor_processes():
+            time.sleep(0.2)
+        pid = _read(os.path.join(self.state, 'helper.pid'))
+        if self.kelvor_processes() or not (pid and _pid_alive(int(pid))):
+            self.stop_wine()
+        self.start_helper()
+
+    def kelvor_processes(self):
+        r = subprocess.run(['pgrep', '-f', 'Kelvor.exe'], capture_output=True, text=True)
+        return [int(p) for p in r.stdout.split()]
+
+    def _write(self, name, value):
+        with open(os.path.join(self.state, name), 'w') as f:
+            f.write(str(value))
+
+    # --- observation -------------------------------------------------------------------------
+    def probe(self, *args, timeout=30):
+        """Runs a probe command; returns (exit code, list of (key, rest) lines)."""
+        r = self.wine(PROBE, *[str(a) for a in args], timeout=timeout, check=False)
+        lines = [tuple(l.split(' ', 1)) if ' ' in l else (l, '') for l in r.stdout.splitlines()]
+        return r.returncode, lines
+
+    def start_kelvor(self, *args, exe=None):
+        return Kelvor(self, [exe or KELVOR, *args])
+
+    def windows(self):
+        _, lines = self.probe('windows')
+        d = dict(lines)
+        return int(d.get('mains', -1)), int(d.get('dialogs', -1))
+
+
+class Kelvor:
+    """One real Kelvor.exe process under Wine, its relay trace and debugger output in a log."""
+
+    count = 0
+
+    def __init__(self, session, argv):
+        Kelvor.count += 1
+        self.log = os.path.join(session.state, 'kelvor-%d.log' % Kelvor.count)
+        self.started = time.time()
+        with open(self.log, 'w') as f:
+            self.proc = subprocess.Popen([WINE, *argv], env=session.env('+relay,+debugstr,+timestamp'),
+                                         stdin=subprocess.DEVNULL, stdout=f, stderr=f)
+
+    def wait(self, timeout=60):
+        """The exit code; fails the case rather than hang if the process does not end."""
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise AssertionError('Kelvor.exe still running after %ds' % timeout)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def kill(self):
+        if self.running():
+            self.proc.kill()
+            self.proc.wait(10)
+
+    def text(self):
+        with open(self.log, errors='replace') as f:
+            return f.read()
+
+    def calls(self, name):
+        """Arguments of each relayed call to `name` (e.g. 'user32.ExitWindowsEx'), as integers."""
+        out = []
+        for m in re.finditer(r'Call %s\(([^)]*)\)' % re.escape(name), self.text()):
+            out.append([int(a, 16) for a in m.group(1).split(',') if a])
+        return out
+
+    def call_times(self, name):
+        return [float(m.group(1)) for m in re.finditer(r'^(\d+\.\d+):\w+:Call %s\(' % re.escape(name),
+                                                       self.text(), re.M)]
+
+    def returns(self, name):
+        return [int(m.group(1), 16) for m in re.finditer(r'Ret  %s\(\) retval=(\w+)' % re.escape(name),
+                                                         self.text())]
+
+    def exit_requests(self):
+        return [args[0] for args in self.calls('user32.ExitWindowsEx')]
+
+    def debug_lines(self):
+        return re.findall(r'OutputDebugStringA "(.*)"', self.text())
+
+    def crashed(self):
+        t = self.text()
+        return 'Unhandled exception' in t or 'page fault' in t
+
+
+def parse_dialog(lines):
+    """A probe's window report as a dict, with 'items' keyed by control id in template order."""
+    d = {'items': []}
+    for key, rest in lines:
+        if key == 'item':
+            f = rest.split(' ', 8)
+            d['items'].append({'id': int(f[0]), 'class': f[1], 'style': int(f[2], 16), 'x': int(f[3]),
+                               'y': int(f[4]), 'w': int(f[5]), 'h': int(f[6]), 'visible': f[7] == '1',
+                               'text': f[8] if len(f) > 8 else ''})
+        else:
+            d[key] = rest
+    d['texts'] = {i['id']: i['text'] for i in d['items'] if i['id'] != -1}
+    for key in ('rect', 'screen'):
+        if key in d:
+            d[key] = [int(v) for v in d[key].split()]
+    return d
+
+
+class KelvorCase(unittest.TestCase):
+    """Base for end-to-end cases: a live session before, no Kelvor left after."""
+
+    screen = DEFAULT_SCREEN
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = Session()
+        cls.session.ensure(cls.screen)
+
+    def setUp(self):
+        self.started = []
+
+    def tearDown(self):
+        for k in self.started:
+            k.kill()
+        self.session.settle()
+
+    def kelvor(self, *args, **kw):
+        k = self.session.start_kelvor(*args, **kw)
+        self.started.append(k)
+        return k
+
+    def dialog(self, timeout=20000):
+        rc, lines = self.session.probe('dialog', timeout, timeout=timeout / 1000 + 30)
+        self.assertEqual(rc, 0, 'no countdown dialog appeared')
+        return parse_dialog(lines)
+
+    def probe(self, *args, timeout=30):
+        return self.session.probe(*args, timeout=timeout)
+
+
+def main():
+    """`wineharness.py setup|cleanup`: the ctest fixtures around the end-to-end tests."""
+    import sys
+    s = Session()
+    if sys.argv[1:] == ['setup']:
+        s.stop_display()
+        shutil.rmtree(s.prefix, ignore_errors=True)
+        s.ensure()
+        print('e2e session up: display %s, prefix %s' % (s.display(), s.prefix))
+    elif sys.argv[1:] == ['cleanup']:
+        s.stop_display()
+        print('e2e session down')
+    else:
+        print(main.__doc__)
+        return 2
+    return 0
+
+
+if __name__ == '__main__':
+    raise SystemExit(main())
