@@ -128,21 +128,60 @@ int Press(const char *what, DWORD timeoutMs)
     return 0;
 }
 
-// The error box: its text, whether its icon is the exclamation mark, and OK to dismiss it.
+// Icon handles do not cross processes, so the icon a box shows is told by its pixels on the screen:
+// each system icon is drawn on the same background and compared.
+const char *IconOnScreen(HWND control)
+{
+    RECT r;
+    GetWindowRect(control, &r);
+    const int size = 32;
+    HDC screen = GetDC(nullptr);
+    HDC shown = CreateCompatibleDC(screen), drawn = CreateCompatibleDC(screen);
+    HBITMAP shownBits = CreateCompatibleBitmap(screen, size, size);
+    HBITMAP drawnBits = CreateCompatibleBitmap(screen, size, size);
+    SelectObject(shown, shownBits);
+    SelectObject(drawn, drawnBits);
+    BitBlt(shown, 0, 0, size, size, screen, r.left, r.top, SRCCOPY);
+    COLORREF background = GetPixel(shown, 0, 0);
+    const struct { const char *name; LPCSTR id; } icons[] = {
+        {"exclamation", IDI_EXCLAMATION}, {"hand", IDI_HAND}, {"question", IDI_QUESTION},
+        {"asterisk", IDI_ASTERISK}, {"application", IDI_APPLICATION}};
+    const char *match = "unknown";
+    for (const auto &icon : icons) {
+        HBRUSH brush = CreateSolidBrush(background);
+        RECT all = {0, 0, size, size};
+        FillRect(drawn, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(drawn, 0, 0, LoadIconA(nullptr, icon.id), size, size, 0, nullptr, DI_NORMAL);
+        int differ = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+                differ += GetPixel(shown, x, y) != GetPixel(drawn, x, y);
+        if (differ == 0) {
+            match = icon.name;
+            break;
+        }
+    }
+    DeleteDC(shown);
+    DeleteDC(drawn);
+    DeleteObject(shownBits);
+    DeleteObject(drawnBits);
+    ReleaseDC(nullptr, screen);
+    return match;
+}
+
+// The error box: its text, the icon it shows, and OK to dismiss it.
 int Box(DWORD timeoutMs, bool dismiss)
 {
     HWND w = WaitDialog(false, timeoutMs);
     if (!w)
         return 1;
-    Sleep(100);
+    Sleep(300);  // drawn
     PrintWindow(w);
-    HICON exclamation = LoadIconA(nullptr, IDI_EXCLAMATION);
-    HWND icon = nullptr;
-    while ((icon = FindWindowExA(w, icon, "Static", nullptr)) != nullptr) {
-        HICON shown = reinterpret_cast<HICON>(SendMessageA(icon, STM_GETICON, 0, 0));
-        if (shown)
-            std::printf("icon %s\n", shown == exclamation ? "exclamation" : "other");
-    }
+    HWND control = nullptr;
+    while ((control = FindWindowExA(w, control, "Static", nullptr)) != nullptr)
+        if ((GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            std::printf("icon %s\n", IconOnScreen(control));
     if (dismiss)
         PostMessageA(w, WM_COMMAND, IDOK, 0);
     return 0;
@@ -176,8 +215,9 @@ int Windows()
     return 0;
 }
 
-// The command line arrives hex-encoded so that quotes and blanks reach CreateProcessA untouched.
-int Run(const char *hex, DWORD timeoutMs)
+// Starts `application` with an exact command line, which arrives hex-encoded so that quotes and
+// blanks reach CreateProcessA untouched; reports its exit code if it ends within the timeout.
+int Run(const char *application, const char *hex, DWORD timeoutMs)
 {
     static char commandLine[40000];
     size_t n = std::strlen(hex) / 2;
@@ -191,7 +231,7 @@ int Run(const char *hex, DWORD timeoutMs)
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (!CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
         std::printf("error %lu\n", static_cast<unsigned long>(GetLastError()));
         return 1;
     }
@@ -242,8 +282,8 @@ int main(int argc, char **argv)
         rc = MainWindow();
     else if (!std::strcmp(cmd, "windows"))
         rc = Windows();
-    else if (!std::strcmp(cmd, "run-hex") && argc > 2)
-        rc = Run(argv[2], argc > 3 ? timeout : 30000);
+    else if (!std::strcmp(cmd, "run-hex") && argc > 3)
+        rc = Run(argv[2], argv[3], argc > 4 ? timeout : 30000);
     std::fflush(stdout);
     return rc;
 }

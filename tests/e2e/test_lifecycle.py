@@ -1,38 +1,130 @@
-"""The real Kelvor.exe from start to end: the default request, Cancel, OK, Escape, the hand-over to
-a newer instance, and the hidden main window."""
+"""The real Kelvor.exe from start to end: the default request, Cancel, Escape and OK, the count,
+the texts per action, the hand-over to a newer instance, and the hidden main window."""
 import time
 import unittest
 
 from wineharness import KelvorCase
 
-SHUTDOWN_MESSAGE = 'This system is shutting down after receiving a remote shutdown request.'
+SHUTDOWN_TEXTS = {
+    1007: 'This system is shutting down after receiving a remote shutdown request.',
+    1002: 'Shutdown will occur in:',
+    1006: 'Press Cancel to abort shutdown.',
+}
+REBOOT_TEXTS = {
+    1007: 'This system is rebooting after receiving a remote shutdown request.',
+    1002: 'Reboot will occur in:',
+    1006: 'Press Cancel to abort Reboot.',
+}
+LOGOFF_TEXTS = {
+    1007: 'You are being logged off after receiving a remote shutdown request.',
+    1002: 'Log Off will occur in:',
+    1006: 'Press Cancel to abort Log Off.',
+}
 
 
 class Lifecycle(KelvorCase):
+
+    def assertTexts(self, dialog, texts, count):
+        for item, text in texts.items():
+            self.assertEqual(dialog['texts'][item], text, item)
+        self.assertEqual(dialog['texts'][1004], count)
+        self.assertEqual(dialog['texts'][1003], 'Seconds.')
 
     def test_default_request_counts_from_zero_then_shuts_down(self):
         k = self.kelvor()
         d = self.dialog()
         self.assertEqual(d['title'], 'Orvane')
-        self.assertEqual(d['texts'][1004], '0')
-        self.assertEqual(d['texts'][1007], SHUTDOWN_MESSAGE)
-        self.assertEqual(d['texts'][1002], 'Shutdown will occur in:')
-        self.assertEqual(d['texts'][1006], 'Press Cancel to abort shutdown.')
+        self.assertTexts(d, SHUTDOWN_TEXTS, '0')
         self.assertEqual(k.wait(), 0)
         self.assertEqual(k.exit_requests(), [1])
+        self.assertEqual(k.calls('kernel32.Sleep'), [[1000]])
         self.assertEqual(k.debug_lines(), ['Setting token'])
+        # About one second from the dialog to the request: one tick, then the 1000 ms pause.
+        opened = k.call_times('user32.DialogBoxParamA')[0]
+        self.assertGreater(k.call_times('user32.ExitWindowsEx')[0] - opened, 1.9)
 
     def test_cancel_and_escape_abandon_the_request(self):
         for press in ('cancel', 'escape'):
             with self.subTest(press=press):
-                k = self.kelvor()
+                k = self.kelvor('/Time:', '30')
                 rc, _ = self.probe('press', press, 20000)
                 self.assertEqual(rc, 0)
                 self.assertEqual(k.wait(), 0)
                 self.assertEqual(k.exit_requests(), [])
                 self.assertEqual(k.debug_lines(), [])
                 self.assertEqual(k.calls('advapi32.OpenProcessToken'), [])
-                self.session.settle()
+                self.assertEqual(k.calls('user32.MessageBoxA'), [])
+                self.settle()
+
+    def test_ok_goes_ahead_at_once(self):
+        k = self.kelvor('/LogOff', '/Time:', '60')
+        self.dialog()
+        pressed = time.time()
+        self.assertEqual(self.probe('press', 'ok', 20000)[0], 0)
+        self.assertEqual(k.wait(), 0)
+        self.assertLess(time.time() - pressed, 20)  # far below the 60 s count
+        self.assertEqual(k.exit_requests(), [0])
+
+    def test_count_runs_down_then_acts_one_tick_after_zero(self):
+        k = self.kelvor('/Reboot', '/Time:', '3')
+        rc, lines = self.probe('count', 30000, timeout=60)
+        self.assertEqual(rc, 0)
+        shown = [rest.split(' ', 1) for key, rest in lines if key == 'count']
+        self.assertEqual([text for _, text in shown], ['3', '2', '1', '0'])
+        steps = [int(b[0]) - int(a[0]) for a, b in zip(shown, shown[1:])]
+        for step in steps:
+            self.assertTrue(700 < step < 1500, steps)
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [2])
+
+    def test_texts_name_the_action(self):
+        for args, texts in ((['/Reboot'], REBOOT_TEXTS), (['/LogOff'], LOGOFF_TEXTS),
+                            (['/PowerDown'], SHUTDOWN_TEXTS), (['/ShutDown'], SHUTDOWN_TEXTS)):
+            with self.subTest(args=args):
+                k = self.kelvor(*args, '/Time:', '25')
+                self.assertTexts(self.dialog(), texts, '25')
+                self.probe('press', 'cancel', 20000)
+                self.assertEqual(k.wait(), 0)
+                self.assertEqual(k.exit_requests(), [])
+                self.settle()
+
+    def test_quiet_shows_no_dialog(self):
+        k = self.kelvor('/Quiet', '/Reboot', '/Time:', '30')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.calls('user32.DialogBoxParamA'), [])
+        self.assertEqual(k.exit_requests(), [2])
+
+    def test_newer_instance_replaces_the_earlier_one(self):
+        first = self.kelvor('/Time:', '60')
+        d1 = self.dialog()
+        second = self.kelvor('/Reboot', '/Time:', '60')
+        self.assertEqual(first.wait(30), 0)
+        self.assertEqual(first.exit_requests(), [])
+        self.assertEqual(first.calls('advapi32.OpenProcessToken'), [])
+        d2 = self.dialog()
+        self.assertNotEqual(d2['pid'], d1['pid'])
+        self.assertTexts(d2, REBOOT_TEXTS, '60')
+        self.assertEqual(self.session.windows(), (1, 1))
+        self.probe('press', 'cancel', 20000)
+        self.assertEqual(second.wait(), 0)
+        self.assertEqual(second.exit_requests(), [])
+
+    def test_main_window_is_hidden_and_cannot_be_resized_from_its_menu(self):
+        k = self.kelvor('/Time:', '30')
+        self.dialog()
+        rc, lines = self.probe('main')
+        self.assertEqual(rc, 0)
+        main = dict(lines)
+        self.assertEqual((main['class'], main['title'], main['visible']), ('KelvorNT', 'Orvane', '0'))
+        self.assertEqual(int(main['style'], 16) & 0xFFFF0000 & ~0x0C000000, 0x80C80000)
+        menu = k.returns('user32.GetSystemMenu')
+        self.assertEqual(len(menu), 1)
+        self.assertNotEqual(menu[0], 0)
+        self.assertEqual(k.calls('user32.DeleteMenu'),
+                         [[menu[0], 0xF020, 0], [menu[0], 0xF030, 0], [menu[0], 0xF120, 0], [menu[0], 0xF000, 0]])
+        self.assertEqual(k.returns('user32.DeleteMenu'), [1, 1, 1, 1])
+        self.probe('press', 'cancel', 20000)
+        self.assertEqual(k.wait(), 0)
 
 
 if __name__ == '__main__':

@@ -23,6 +23,7 @@ PROBE = os.environ.get('KELVOR_PROBE') or os.path.join(os.path.dirname(KELVOR), 
 
 # The calls a case can see in a Kelvor process's relay trace.
 RELAY = ('user32.ExitWindowsEx;user32.GetSystemMenu;user32.DeleteMenu;user32.MessageBoxA;'
+         'user32.CreateWindowExA;user32.DialogBoxParamA;kernel32.Sleep;kernelbase.Sleep;'
          'advapi32.OpenProcessToken;advapi32.AdjustTokenPrivileges;advapi32.RegOpenKeyExA;'
          'advapi32.RegQueryValueExA')
 DEFAULT_SCREEN = (1024, 768)
@@ -32,10 +33,11 @@ warnings.simplefilter('ignore', ResourceWarning)
 
 
 def _pid_alive(pid):
+    """True while the process runs; a zombie (a dead child not yet reaped) counts as gone."""
     try:
-        os.kill(pid, 0)
-        return True
-    except (OSError, TypeError):
+        with open('/proc/%d/stat' % pid) as f:
+            return f.read().rsplit(')', 1)[1].split()[0] != 'Z'
+    except (OSError, IndexError, TypeError):
         return False
 
 
@@ -134,7 +136,7 @@ class Session:
         """Everything up: display of the given size, prefix, and the session's helper."""
         for exe in (KELVOR, PROBE):
             if not os.path.exists(exe):
-                raise unittest.SkipTest('not built: ' + exe)
+                raise RuntimeError('not built: ' + exe)
         if _read(os.path.join(self.state, 'screen')) not in (None, '%dx%d' % size):
             self.stop_display()
         self.start_display(size)
@@ -152,13 +154,15 @@ class Session:
         except OSError:
             pass
 
-    def settle(self):
-        """After a case: no Kelvor left, and a live session for the next (an exit request ends it)."""
+    def settle(self, session_ending=False):
+        """After a case: no Kelvor left, and a live session for the next. A successful exit
+        request ends the session (wineboot tears it down, asynchronously and partly): then the
+        session is ended outright and started anew, so nothing of it reaches the next case."""
         deadline = time.time() + 30
         while time.time() < deadline and self.kelvor_processes():
             time.sleep(0.2)
-        pid = _read(os.path.join(self.state, 'helper.pid'))
-        if self.kelvor_processes() or not (pid and _pid_alive(int(pid))):
+        helper = _read(os.path.join(self.state, 'helper.pid'))
+        if session_ending or self.kelvor_processes() or not (helper and _pid_alive(int(helper))):
             self.stop_wine()
         self.start_helper()
 
@@ -180,6 +184,12 @@ class Session:
     def start_kelvor(self, *args, exe=None):
         return Kelvor(self, [exe or KELVOR, *args])
 
+    def start_exact(self, command_line, exe=None):
+        """Kelvor started by the probe with exactly this command line (quotes, leading blanks).
+        The probe passes its debug settings on, so the log holds Kelvor's trace as usual."""
+        app = windows_path(exe or KELVOR)
+        return Kelvor(self, [PROBE, 'run-hex', app, command_line.format(exe=app).encode('latin-1').hex(), '60000'])
+
     def windows(self):
         _, lines = self.probe('windows')
         d = dict(lines)
@@ -193,7 +203,7 @@ class Kelvor:
 
     def __init__(self, session, argv):
         Kelvor.count += 1
-        self.log = os.path.join(session.state, 'kelvor-%d.log' % Kelvor.count)
+        self.log = os.path.join(session.state, 'kelvor-%d-%d.log' % (os.getpid(), Kelvor.count))
         self.started = time.time()
         with open(self.log, 'w') as f:
             self.proc = subprocess.Popen([WINE, *argv], env=session.env('+relay,+debugstr,+timestamp'),
@@ -220,18 +230,20 @@ class Kelvor:
             return f.read()
 
     def calls(self, name):
-        """Arguments of each relayed call to `name` (e.g. 'user32.ExitWindowsEx'), as integers."""
+        """Arguments of each relayed call to `name` (e.g. 'user32.ExitWindowsEx'): numbers as
+        integers, text arguments (which the trace quotes after the pointer) as strings."""
         out = []
-        for m in re.finditer(r'Call %s\(([^)]*)\)' % re.escape(name), self.text()):
-            out.append([int(a, 16) for a in m.group(1).split(',') if a])
+        for m in re.finditer(r'Call (?i:%s)\((.*)\) ret=' % re.escape(name), self.text()):
+            args = re.findall(r'([0-9a-fA-F]+)(?: (?:L?)"((?:[^"\\]|\\.)*)")?(?:,|$)', m.group(1))
+            out.append([text if text else int(number, 16) for number, text in args])
         return out
 
     def call_times(self, name):
-        return [float(m.group(1)) for m in re.finditer(r'^(\d+\.\d+):\w+:Call %s\(' % re.escape(name),
+        return [float(m.group(1)) for m in re.finditer(r'^(\d+\.\d+):\w+:Call (?i:%s)\(' % re.escape(name),
                                                        self.text(), re.M)]
 
     def returns(self, name):
-        return [int(m.group(1), 16) for m in re.finditer(r'Ret  %s\(\) retval=(\w+)' % re.escape(name),
+        return [int(m.group(1), 16) for m in re.finditer(r'Ret  (?i:%s)\(\) retval=(\w+)' % re.escape(name),
                                                          self.text())]
 
     def exit_requests(self):
@@ -243,6 +255,11 @@ class Kelvor:
     def crashed(self):
         t = self.text()
         return 'Unhandled exception' in t or 'page fault' in t
+
+
+def windows_path(path):
+    """The path as Wine's programs see it, through the Z: drive."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
 
 
 def parse_dialog(lines):
@@ -270,6 +287,7 @@ class KelvorCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        warnings.simplefilter('ignore', ResourceWarning)  # unittest resets the module's filter
         cls.session = Session()
         cls.session.ensure(cls.screen)
 
@@ -277,9 +295,15 @@ class KelvorCase(unittest.TestCase):
         self.started = []
 
     def tearDown(self):
+        self.settle()
+
+    def settle(self):
+        """Ends what the case started and readies the session for the next case."""
         for k in self.started:
             k.kill()
-        self.session.settle()
+        ending = any(1 in k.returns('user32.ExitWindowsEx') for k in self.started)
+        self.started = []
+        self.session.settle(ending)
 
     def kelvor(self, *args, **kw):
         k = self.session.start_kelvor(*args, **kw)

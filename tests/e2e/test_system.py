@@ -1,0 +1,108 @@
+"""Kelvor against the system around it: the Windows families (through Wine's version setting), the
+screen it is placed on, and an exit call that fails."""
+import os
+import re
+import shutil
+import time
+import unittest
+
+from wineharness import KelvorCase
+
+
+class Platforms(KelvorCase):
+
+    def run_as(self, version, *args):
+        self.session.reg('add', r'HKCU\Software\Wine', '/v', 'Version', '/d', version, '/f')
+        try:
+            k = self.kelvor(*args)
+            return k, k.wait()
+        finally:
+            self.session.reg('delete', r'HKCU\Software\Wine', '/v', 'Version', '/f', check=False)
+
+    def test_nt_enables_the_privilege_first(self):
+        k, code = self.run_as('win10', '/Quiet', '/Reboot')
+        self.assertEqual(code, 0)
+        self.assertEqual(k.debug_lines(), ['Setting token'])
+        self.assertEqual([a[1] for a in k.calls('advapi32.OpenProcessToken')], [0x28])
+        adjust = k.calls('advapi32.AdjustTokenPrivileges')
+        self.assertEqual(len(adjust), 1)
+        self.assertEqual((adjust[0][1], adjust[0][3:]), (0, [0, 0, 0]))
+        self.assertEqual(k.exit_requests(), [2])
+        log = k.text()
+        self.assertLess(log.index('Call advapi32.AdjustTokenPrivileges'), log.index('Call user32.ExitWindowsEx'))
+
+    def test_9x_skips_the_privilege_and_the_debugger_line(self):
+        k, code = self.run_as('win98', '/Quiet', '/Reboot')
+        self.assertEqual(code, 0)
+        self.assertEqual(k.debug_lines(), [])
+        self.assertEqual(k.calls('advapi32.OpenProcessToken'), [])
+        self.assertEqual(k.exit_requests(), [2])
+
+    def test_win32s_ends_at_once_without_a_window(self):
+        k, code = self.run_as('win31', '/Quiet', '/Reboot')
+        self.assertEqual(code, 0)
+        self.assertEqual(k.calls('user32.CreateWindowExA'), [])
+        self.assertEqual(k.calls('user32.DialogBoxParamA'), [])
+        self.assertEqual(k.exit_requests(), [])
+
+
+class Placement(KelvorCase):
+    """Centred horizontally, a third of the free height from the top, topmost and foreground."""
+
+    def check_placement(self):
+        k = self.kelvor('/Time:', '30')
+        d = self.dialog()
+        x, y, w, h = d['rect']
+        sw, sh = d['screen']
+        self.assertEqual((sw, sh), self.screen)
+        self.assertEqual((x, y), (int((sw - w) / 2), int((sh - h) / 3)), d['rect'])
+        self.assertTrue(int(d['exstyle'], 16) & 0x8, 'not topmost')
+        self.assertEqual(d['foreground'], '1')
+        self.probe('press', 'cancel', 20000)
+        self.assertEqual(k.wait(), 0)
+
+
+class PlacementLarge(Placement):
+    screen = (1280, 1024)
+
+    def test_placement(self):
+        self.check_placement()
+
+
+class PlacementSmall(Placement):
+    screen = (800, 600)
+
+    def test_placement(self):
+        self.check_placement()
+
+
+class FailingExit(KelvorCase):
+    """Wine's ExitWindowsEx starts wineboot.exe; without it the call fails."""
+
+    def test_failed_exit_call_shows_its_box_and_waits_for_it(self):
+        system32 = os.path.join(self.session.prefix, 'drive_c', 'windows', 'system32')
+        wineboot, hidden = os.path.join(system32, 'wineboot.exe'), os.path.join(self.session.state, 'wineboot.exe')
+        shutil.move(wineboot, hidden)
+        try:
+            k = self.kelvor('/LogOff', '/Time:', '0')
+            rc, lines = self.probe('box', 20000, timeout=60)
+            self.assertEqual(rc, 0, 'no error box')
+            box = dict(lines)
+            self.assertEqual(box['title'], 'Orvane')
+            texts = [rest.split(' ', 8)[-1] for key, rest in lines if key == 'item']
+            shown = [t for t in texts if t.startswith('ExitWindows Error')]
+            self.assertEqual(len(shown), 1, texts)
+            self.assertRegex(shown[0], r'^ExitWindows Error #-?\d+$')
+            self.assertEqual(box.get('icon'), 'exclamation')
+            self.assertEqual(k.exit_requests(), [0])
+            self.assertEqual([[a[0]] + a[2:] for a in k.calls('user32.MessageBoxA')], [[0, 'Orvane', 0x30]])
+            time.sleep(1)
+            self.assertTrue(k.running(), 'ended before the box was dismissed')
+            self.assertEqual(self.probe('box-ok', 5000)[0], 0)
+            self.assertEqual(k.wait(), 0)
+        finally:
+            shutil.move(hidden, wineboot)
+
+
+if __name__ == '__main__':
+    unittest.main()
