@@ -6,7 +6,7 @@ import math
 import os
 import struct
 
-# The standard 16-colour VGA palette, as (blue, green, red, reserved).
+# The standard 16-colour VGA palette, as (red, green, blue).
 PALETTE = [(0, 0, 0), (0, 0, 128), (0, 128, 0), (0, 128, 128), (128, 0, 0), (128, 0, 128),
            (128, 128, 0), (192, 192, 192), (128, 128, 128), (0, 0, 255), (0, 255, 0),
            (0, 255, 255), (255, 0, 0), (255, 0, 255), (255, 255, 0), (255, 255, 255)]
@@ -62,7 +62,7 @@ def clock(n):
 def dib(img):
     n = len(img)
     header = struct.pack('<IiiHHIIiiII', 40, n, 2 * n, 1, 4, 0, 0, 0, 0, 16, 0)
-    palette = b''.join(struct.pack('<BBBB', b, g, r, 0) for (b, g, r) in PALETTE)
+    palette = b''.join(struct.pack('<BBBB', b, g, r, 0) for (r, g, b) in PALETTE)
     xor_stride = ((n * 4 + 31) // 32) * 4
     and_stride = ((n + 31) // 32) * 4
     xor, mask = b'', b''

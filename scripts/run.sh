@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds Kelvor.exe for both targets and says where they are.
+# Installs what is missing, builds, and runs the real Kelvor.exe under Wine with the given options,
+# reporting what it asked Windows to do. Example: scripts/run.sh /Reboot /Time: 5
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh
-echo "Kelvor.exe (i686, shipping):  $PWD/build/i686/Kelvor.exe"
-echo "Kelvor.exe (x86_64):          $PWD/build/x86_64/Kelvor.exe"
+scripts/build.sh >/dev/null
+echo "Built: build/i686/Kelvor.exe (shipping, 32-bit) and build/x86_64/Kelvor.exe (run here)"
+exec python3 scripts/kelvor-wine.py "$@"

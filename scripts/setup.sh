@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev python3
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-          wine64 xvfb xauth x11-apps imagemagick)
+          wine64 xvfb xauth x11-utils imagemagick)
 
 missing=()
 for p in "${packages[@]}"; do

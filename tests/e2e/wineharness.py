@@ -95,6 +95,12 @@ class Session:
         self._write('display', ':%d' % number)
         self._write('screen', '%dx%d' % size)
 
+    def use_display(self, display):
+        """Runs on an existing X display (the user's) instead of a private Xvfb."""
+        self.stop_display()
+        self._write('display', display)
+        self._write('screen', 'external')
+
     def stop_display(self):
         self.stop_wine()
         pid = _read(os.path.join(self.state, 'xvfb.pid'))
@@ -137,9 +143,11 @@ class Session:
         for exe in (KELVOR, PROBE):
             if not os.path.exists(exe):
                 raise RuntimeError('not built: ' + exe)
-        if _read(os.path.join(self.state, 'screen')) not in (None, '%dx%d' % size):
-            self.stop_display()
-        self.start_display(size)
+        screen = _read(os.path.join(self.state, 'screen'))
+        if screen != 'external':
+            if screen not in (None, '%dx%d' % size):
+                self.stop_display()
+            self.start_display(size)
         self.create_prefix()
         self.start_helper()
 
