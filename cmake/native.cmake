@@ -1,6 +1,24 @@
 # Native build: the module's code against the Win32 stand-in, its unit tests, and both cross builds
 # of Kelvor.exe as sub-builds, so that `cmake --build` and `ctest` in one folder do everything.
+add_subdirectory(tests/stubs)
+
+# Fuzzing build (clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer): fuzzers only.
+option(KELVOR_FUZZ "Build only the fuzz targets (with clang)" OFF)
+set(KELVOR_FUZZERS fuzz_options)
+if(KELVOR_FUZZ)
+  add_subdirectory(tests/fuzz)
+  return()
+endif()
+
 include(ExternalProject)
+ExternalProject_Add(kelvor_fuzz
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz
+  CMAKE_ARGS -DCMAKE_CXX_COMPILER=clang++ -DKELVOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON)
+set(KELVOR_FUZZ_SECONDS 60 CACHE STRING "How long each fuzzer runs in the test suite")
+
 foreach(arch i686 x86_64)
   ExternalProject_Add(kelvor_${arch}
     SOURCE_DIR ${CMAKE_SOURCE_DIR}
