@@ -4,7 +4,7 @@ add_subdirectory(tests/stubs)
 
 # Fuzzing build (clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer): fuzzers only.
 option(KELVOR_FUZZ "Build only the fuzz targets (with clang)" OFF)
-set(KELVOR_FUZZERS fuzz_options)
+set(KELVOR_FUZZERS fuzz_options fuzz_request)
 if(KELVOR_FUZZ)
   add_subdirectory(tests/fuzz)
   return()

@@ -39,10 +39,13 @@ HWND WaitDialog(bool countdown, DWORD timeoutMs)
     }
 }
 
-void Text(HWND w, char *buf, int size)
+bool Text(HWND w, char *buf, int size)
 {
     buf[0] = '\0';
-    SendMessageTimeoutA(w, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, nullptr);
+    DWORD_PTR length = 0;
+    return SendMessageTimeoutA(w, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000,
+                               &length) != 0 &&
+           length > 0;
 }
 
 BOOL CALLBACK PrintItem(HWND item, LPARAM dialog)
@@ -101,8 +104,8 @@ int Count(DWORD timeoutMs)
     std::printf("visible %lu\n", static_cast<unsigned long>(Now() - start));
     char last[64] = "", text[64];
     while (IsWindow(w) && IsWindowVisible(w) && Now() - start < timeoutMs) {
-        Text(GetDlgItem(w, CountId), text, sizeof text);
-        if (std::strcmp(text, last) != 0) {
+        // A dialog being torn down answers with nothing: not a value it shows.
+        if (Text(GetDlgItem(w, CountId), text, sizeof text) && std::strcmp(text, last) != 0) {
             std::printf("count %lu %s\n", static_cast<unsigned long>(Now() - start), text);
             std::fflush(stdout);
             std::strcpy(last, text);

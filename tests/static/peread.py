@@ -36,14 +36,26 @@ class PE:
         o = self.offset(rva)
         return self.data[o:self.data.index(b'\0', o)].decode('latin-1')
 
-    def imported_dlls(self):
+    def imports(self):
+        """{dll name: [imported function names]} (ordinal-only imports as '#N')."""
         rva, _ = self.directories[1]
-        dlls, o = [], self.offset(rva)
+        wide = self.magic == 0x20B
+        out, o = {}, self.offset(rva)
         while True:
             lookup, _, _, name, thunk = struct.unpack_from('<IIIII', self.data, o)
             if not (lookup or name or thunk):
-                return dlls
-            dlls.append(self.cstring(name))
+                return out
+            names, t = [], self.offset(lookup or thunk)
+            while True:
+                entry = struct.unpack_from('<Q' if wide else '<I', self.data, t)[0]
+                if not entry:
+                    break
+                if entry >> (63 if wide else 31):
+                    names.append('#%d' % (entry & 0xFFFF))
+                else:
+                    names.append(self.cstring((entry & 0x7FFFFFFF) + 2))
+                t += 8 if wide else 4
+            out[self.cstring(name)] = names
             o += 20
 
     def resources(self):

@@ -56,9 +56,15 @@ class Binary(unittest.TestCase):
             self.assertEqual((self.pe.machine, self.pe.magic), (0x8664, 0x20B))
         self.assertEqual(self.pe.subsystem, 2, 'not the Windows GUI subsystem')
 
-    def test_imports_only_system_dlls(self):
-        self.assertEqual(sorted(d.lower() for d in self.pe.imported_dlls()),
-                         ['advapi32.dll', 'kernel32.dll', 'msvcrt.dll', 'user32.dll'])
+    def test_imports_only_system_dlls_and_never_writes_the_registry(self):
+        imports = {dll.lower(): names for dll, names in self.pe.imports().items()}
+        self.assertEqual(sorted(imports), ['advapi32.dll', 'kernel32.dll', 'msvcrt.dll', 'user32.dll'])
+        self.assertEqual(sorted(imports['advapi32.dll']),
+                         ['AdjustTokenPrivileges', 'LookupPrivilegeValueA', 'OpenProcessToken', 'RegCloseKey',
+                          'RegOpenKeyExA', 'RegQueryValueExA'])
+        # 8-bit text interfaces only.
+        wide = [n for names in imports.values() for n in names if n.endswith('W')]
+        self.assertEqual(wide, [])
 
     def test_string_table(self):
         table = peread.string_table(self.res)

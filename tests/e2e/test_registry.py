@@ -1,0 +1,98 @@
+"""Registry presets read by the real Kelvor.exe from Wine's registry (HKLM, 64-bit view), each case
+writing its own values with `reg add` and removing the key afterwards."""
+import unittest
+
+from wineharness import KelvorCase
+
+KEY = r'HKLM\SOFTWARE\Veltrane\Orvane\Parameters'
+
+
+class Registry(KelvorCase):
+
+    def setUp(self):
+        super().setUp()
+        self.clear()
+
+    def tearDown(self):
+        super().tearDown()
+        self.clear()
+
+    def clear(self):
+        self.session.reg('delete', KEY, '/f', check=False)
+
+    def preset(self, mode='', force=None, quiet=None, count=0):
+        """Writes the mode word (REG_SZ) and the numbers (REG_DWORD); None leaves a value out."""
+        self.session.reg('add', KEY, '/v', 'ShutDown.VLX', '/t', 'REG_SZ', '/d', mode, '/f')
+        for name, value in (('ForceMode', force), ('QuietMode', quiet), ('ShutCount', count)):
+            if value is not None:
+                self.session.reg('add', KEY, '/v', name, '/t', 'REG_DWORD', '/d', '0x%x' % (value & 0xFFFFFFFF), '/f')
+
+    def test_mode_reboot_without_options_reboots(self):
+        self.preset('Reboot')
+        k = self.kelvor()
+        d = self.dialog()
+        self.assertEqual((d['texts'][1002], d['texts'][1004]), ('Reboot will occur in:', '0'))
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [2])
+        opened = k.calls('advapi32.RegOpenKeyExA')
+        self.assertEqual(len(opened), 1)
+        self.assertEqual((opened[0][1], opened[0][3]), (r'SOFTWARE\\Veltrane\\Orvane\\Parameters', 0x20019))
+
+    def test_disable_ends_at_once_unless_the_command_line_names_the_action(self):
+        self.preset('Disable')
+        k = self.kelvor()
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.calls('user32.DialogBoxParamA'), [])
+        self.assertEqual(k.exit_requests(), [])
+        self.assertEqual(k.debug_lines(), [])
+        self.settle()
+        k = self.kelvor('/PowerDown', '/Quiet')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [])
+        self.settle()
+        k = self.kelvor('/ShutDown', '/Quiet')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [1])
+
+    def test_quiet_mode_skips_the_dialog_unless_show(self):
+        self.preset('none', quiet=1)
+        k = self.kelvor('/LogOff')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.calls('user32.DialogBoxParamA'), [])
+        self.assertEqual(k.exit_requests(), [0])
+        self.settle()
+        k = self.kelvor('/LogOff', '/Show')
+        self.assertEqual(self.dialog()['texts'][1004], '0')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [0])
+
+    def test_shut_count_sets_the_countdown(self):
+        for count, shown in ((2, ['2', '1', '0']), (-3, ['-3'])):
+            with self.subTest(count=count):
+                self.preset('LogOff', count=count)
+                k = self.kelvor()
+                rc, lines = self.probe('count', 30000, timeout=60)
+                self.assertEqual(rc, 0)
+                self.assertEqual([rest.split(' ', 1)[1] for key, rest in lines if key == 'count'], shown)
+                self.assertEqual(k.wait(), 0)
+                self.assertEqual(k.exit_requests(), [0])
+                # About one second per value shown; the request comes one tick after the last.
+                taken = k.call_times('user32.ExitWindowsEx')[0] - k.call_times('user32.DialogBoxParamA')[0]
+                self.assertGreater(taken, len(shown) - 0.3)
+                self.settle()
+
+    def test_force_mode_adds_force_and_needs_shut_count(self):
+        self.preset('none', force=1)
+        k = self.kelvor('/Reboot', '/Quiet')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [6])
+        self.settle()
+        self.clear()
+        self.preset('none', force=1, count=None)  # no ShutCount: nothing is applied
+        k = self.kelvor('/Reboot', '/Quiet')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [2])
+
+
+if __name__ == '__main__':
+    unittest.main()
