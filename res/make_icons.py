@@ -14,49 +14,45 @@ BLACK, DARK_RED, GREY, RED, YELLOW, WHITE, BLUE = 0, 4, 8, 12, 14, 15, 9
 TRANSPARENT = None
 
 
-def power(n):
-    """A red disc with a white power symbol."""
+def disc(n, rim, inside):
+    """An n x n image of a disc with a rim; inside(x, y, c, r, d) colours the rest."""
     c, r = (n - 1) / 2, n / 2 - 0.5
     img = []
     for y in range(n):
         row = []
         for x in range(n):
             d = math.hypot(x - c, y - c)
-            ang = math.degrees(math.atan2(x - c, c - y))
             if d > r:
                 row.append(TRANSPARENT)
             elif d > r - max(1, n // 16):
-                row.append(DARK_RED)
-            elif abs(x - c) < n / 16 + 0.2 and y < c and y > n * 0.15:
-                row.append(WHITE)
-            elif r * 0.45 < d < r * 0.62 and abs(ang) > 35:
-                row.append(WHITE)
+                row.append(rim)
             else:
-                row.append(RED)
+                row.append(inside(x, y, c, r, d))
         img.append(row)
     return img
+
+
+def power(n):
+    """A red disc with a white power symbol."""
+    def inside(x, y, c, r, d):
+        ang = math.degrees(math.atan2(x - c, c - y))
+        if abs(x - c) < n / 16 + 0.2 and n * 0.15 < y < c:
+            return WHITE
+        if r * 0.45 < d < r * 0.62 and abs(ang) > 35:
+            return WHITE
+        return RED
+    return disc(n, DARK_RED, inside)
 
 
 def clock(n):
-    """A yellow clock face with black hands at ten past the hour."""
-    c, r = (n - 1) / 2, n / 2 - 0.5
-    img = []
-    for y in range(n):
-        row = []
-        for x in range(n):
-            d = math.hypot(x - c, y - c)
-            if d > r:
-                row.append(TRANSPARENT)
-            elif d > r - max(1, n // 16):
-                row.append(BLACK)
-            elif abs(x - c) < 0.7 and c - r * 0.75 < y <= c:
-                row.append(BLUE)
-            elif abs(y - c) < 0.7 and c <= x < c + r * 0.55:
-                row.append(BLACK)
-            else:
-                row.append(YELLOW if d < r * 0.85 else WHITE)
-        img.append(row)
-    return img
+    """A yellow clock face with a blue minute hand and a black hour hand at three."""
+    def inside(x, y, c, r, d):
+        if abs(x - c) < 0.7 and c - r * 0.75 < y <= c:
+            return BLUE
+        if abs(y - c) < 0.7 and c <= x < c + r * 0.55:
+            return BLACK
+        return YELLOW if d < r * 0.85 else WHITE
+    return disc(n, BLACK, inside)
 
 
 def dib(img):
