@@ -31,5 +31,14 @@ foreach(arch i686 x86_64)
   set(KELVOR_EXE_${arch} ${CMAKE_BINARY_DIR}/${arch}/Kelvor.exe)
 endforeach()
 
+# The release zip (built with everything, it takes a moment): both executables, README,
+# registry presets and SHA256SUMS, byte for byte the same from the same source.
+set(KELVOR_ZIP ${CMAKE_BINARY_DIR}/Kelvor-${KELVOR_VERSION_TEXT}.zip)
+add_custom_target(package ALL
+  COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/make_package.py --version ${KELVOR_VERSION_TEXT}
+          --source ${CMAKE_SOURCE_DIR} --i686 ${KELVOR_EXE_i686} --x86_64 ${KELVOR_EXE_x86_64} --out ${KELVOR_ZIP}
+  DEPENDS kelvor_i686 kelvor_x86_64
+  VERBATIM)
+
 enable_testing()
 add_subdirectory(tests)

@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""Writes the release zip byte for byte the same from the same inputs: entries in a fixed order,
+every entry stamped with one time (SOURCE_DATE_EPOCH, else the last commit's), fixed permissions.
+Also writes SHA256SUMS into the zip and <zip>.sha256 beside it.
+
+make_package.py --version V --source DIR --i686 EXE --x86_64 EXE --out ZIP
+"""
+import argparse
+import hashlib
+import os
+import subprocess
+import time
+import zipfile
+
+
+def epoch(source):
+    if os.environ.get('SOURCE_DATE_EPOCH'):
+        return int(os.environ['SOURCE_DATE_EPOCH'])
+    r = subprocess.run(['git', '-C', source, 'log', '-1', '--format=%ct'], capture_output=True, text=True)
+    return int(r.stdout.strip()) if r.returncode == 0 and r.stdout.strip() else 315532800
+
+
+def main():
+    p = argparse.ArgumentParser()
+    for name in ('--version', '--source', '--i686', '--x86_64', '--out'):
+        p.add_argument(name, required=True)
+    a = p.parse_args()
+    entries = {'i686/Kelvor.exe': a.i686, 'x86_64/Kelvor.exe': a.x86_64,
+               'README.md': os.path.join(a.source, 'README.md')}
+    registry = os.path.join(a.source, 'registry')
+    for name in sorted(os.listdir(registry)):
+        if name.endswith('.reg'):
+            entries['registry/' + name] = os.path.join(registry, name)
+    contents = {}
+    for name, path in entries.items():
+        with open(path, 'rb') as f:
+            contents[name] = f.read()
+    contents['SHA256SUMS'] = ''.join('%s  %s\n' % (hashlib.sha256(data).hexdigest(), name)
+                                     for name, data in sorted(contents.items())).encode()
+    # The zip format keeps local time with two-second steps from 1980 on.
+    stamp = time.gmtime(max(epoch(a.source), 315532800))[:6]
+    tmp = a.out + '.tmp'
+    with zipfile.ZipFile(tmp, 'w') as z:
+        for name in sorted(contents):
+            info = zipfile.ZipInfo(name, date_time=stamp)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.create_system = 3  # Unix, so that the permissions below are read
+            info.external_attr = (0o100755 if name.endswith('.exe') else 0o100644) << 16
+            z.writestr(info, contents[name], compresslevel=9)
+    os.replace(tmp, a.out)
+    with open(a.out, 'rb') as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    with open(a.out + '.sha256', 'w') as f:
+        f.write('%s  %s\n' % (digest, os.path.basename(a.out)))
+    print('%s  %s' % (digest, a.out))
+
+
+if __name__ == '__main__':
+    main()

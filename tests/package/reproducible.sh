@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds both executables and the zip twice, in two unrelated folders, and requires identical
+# bytes. Usage: reproducible.sh SOURCE_DIR WORK_DIR VERSION_TEXT
+set -euo pipefail
+src=$1 work=$2 version=$3
+rm -rf "$work"
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1765000000}
+for tree in first "second/deeper path"; do
+    dir="$work/$tree"
+    for arch in i686 x86_64; do
+        cmake -S "$src" -B "$dir/$arch" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-$arch.cmake" \
+              -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+        cmake --build "$dir/$arch" --target Kelvor >/dev/null
+    done
+    python3 "$src/scripts/make_package.py" --version "$version" --source "$src" \
+        --i686 "$dir/i686/Kelvor.exe" --x86_64 "$dir/x86_64/Kelvor.exe" --out "$dir/Kelvor-$version.zip" >/dev/null
+done
+status=0
+for f in i686/Kelvor.exe x86_64/Kelvor.exe "Kelvor-$version.zip"; do
+    a=$(sha256sum < "$work/first/$f") b=$(sha256sum < "$work/second/deeper path/$f")
+    echo "${a%% *}  ${b%% *}  $f"
+    [ "$a" = "$b" ] || { echo "DIFFERS: $f"; status=1; }
+done
+exit $status
