@@ -46,6 +46,10 @@ void OnInitDialog(HWND dialog)
     }
     SetDlgItemInt(dialog, IDC_COUNT, static_cast<UINT>(CountdownSeconds), TRUE);
     CountdownTimerId = static_cast<std::uint16_t>(SetTimer(dialog, CountdownTimer, 1000, nullptr));
+    // Without a timer the count could never run out and an unattended request would wait for
+    // ever: go ahead as if it had.
+    if (CountdownTimerId == 0)
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
 }
 
 void OnTimer(HWND dialog)

@@ -38,7 +38,7 @@ struct State {
     std::map<UINT, int> loadStringFails;  // string ids whose load fails
 
     // Privilege and exit.
-    BOOL openTokenOk = TRUE, adjustOk = TRUE, exitOk = TRUE;
+    BOOL openTokenOk = TRUE, lookupOk = TRUE, adjustOk = TRUE, exitOk = TRUE;
 
     // Modal dialog: a bounded stand-in of the dialog manager's loop.
     bool dialogFails = false;

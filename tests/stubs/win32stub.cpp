@@ -407,8 +407,9 @@ BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
 BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, LUID *luid)
 {
     Log("LookupPrivilegeValueA", system, name);
-    *luid = LUID{19, 0};
-    return TRUE;
+    if (g.lookupOk)
+        *luid = LUID{19, 0};
+    return Result(g.lookupOk);
 }
 
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
