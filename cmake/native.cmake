@@ -1,6 +1,22 @@
 # Native build: the module's code against the Win32 stand-in, its unit tests, and both cross builds
 # of Kelvor.exe as sub-builds, so that `cmake --build` and `ctest` in one folder do everything.
+# Sanitizer builds: only the unit tests, with AddressSanitizer and UndefinedBehaviorSanitizer
+# (KELVOR_SANITIZE=address) or ThreadSanitizer (thread).
+set(KELVOR_SANITIZE "" CACHE STRING "address or thread: build only the unit tests with it")
+if(KELVOR_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KELVOR_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread)
+  add_link_options(-fsanitize=thread)
+endif()
+
 add_subdirectory(tests/stubs)
+if(KELVOR_SANITIZE)
+  enable_testing()
+  add_subdirectory(tests)
+  return()
+endif()
 
 # Fuzzing build (clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer): fuzzers only.
 option(KELVOR_FUZZ "Build only the fuzz targets (with clang)" OFF)
@@ -18,6 +34,15 @@ ExternalProject_Add(kelvor_fuzz
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON)
 set(KELVOR_FUZZ_SECONDS 60 CACHE STRING "How long each fuzzer runs in the test suite")
+
+foreach(sanitizer address thread)
+  ExternalProject_Add(kelvor_${sanitizer}
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/${sanitizer}
+    CMAKE_ARGS -DKELVOR_SANITIZE=${sanitizer} -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+endforeach()
 
 foreach(arch i686 x86_64)
   ExternalProject_Add(kelvor_${arch}

@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <regex>
+#include <mutex>
+#include <sstream>
 #include <strings.h>
 
 #include "app/app.h"
@@ -24,8 +25,12 @@ template <typename T> std::string Arg(T *pointer)
 }
 template <typename T> std::string Arg(T value) { return std::to_string(value); }
 
+// Calls may come from two threads (the main window's and the worker's), as in the module.
+std::mutex LogLock;
+
 template <typename... Args> void Log(const char *name, Args... args)
 {
+    std::lock_guard<std::mutex> guard(LogLock);
     std::string line = name;
     line += '(';
     [[maybe_unused]] const char *sep = "";
@@ -41,27 +46,32 @@ BOOL Result(BOOL ok)
     return ok;
 }
 
+// "#define IDS_NAME 42" lines of resource.h, and "    IDS_NAME, \"text\"" lines of the script.
 std::map<UINT, std::string> ReadStringTable()
 {
     std::map<std::string, UINT> ids;
     std::ifstream header(KELVOR_RESOURCE_H_PATH);
-    std::regex define(R"(#define\s+(\w+)\s+(\d+))");
     for (std::string line; std::getline(header, line);) {
-        std::smatch m;
-        if (std::regex_search(line, m, define))
-            ids[m[1]] = static_cast<UINT>(std::stoul(m[2]));
+        std::istringstream words(line);
+        std::string define, name;
+        UINT id;
+        if (words >> define >> name >> id && define == "#define")
+            ids[name] = id;
     }
     std::map<UINT, std::string> table;
     std::ifstream script(KELVOR_RC_PATH);
-    std::regex entry(R"(^\s*(IDS_\w+),\s*\"(.*)\"\s*$)");
     for (std::string line; std::getline(script, line);) {
-        std::smatch m;
-        if (!std::regex_match(line, m, entry) || !ids.count(m[1]))
+        size_t start = line.find_first_not_of(' '), comma = line.find(','), open = line.find('"');
+        if (start == std::string::npos || line.compare(start, 4, "IDS_") != 0 || comma == std::string::npos ||
+            open == std::string::npos || line.back() != '"')
             continue;
-        std::string text, raw = m[2];
+        auto id = ids.find(line.substr(start, comma - start));
+        if (id == ids.end())
+            continue;
+        std::string text, raw = line.substr(open + 1, line.size() - open - 2);
         for (size_t i = 0; i < raw.size(); ++i)
             text += (raw[i] == '\\' && i + 1 < raw.size()) ? raw[++i] : raw[i];
-        table[ids[m[1]]] = text;
+        table[id->second] = text;
     }
     return table;
 }
