@@ -12,7 +12,7 @@ extern HINSTANCE AppInstance;
 extern char ClassName[ClassNameSize];
 extern char Caption[CaptionSize];
 extern HWND MainWindow;
-extern char TextBuffer[TextBufferSize];   /* scratch: keywords, mode words, dialog texts, messages */
+extern char TextBuffer[TextBufferSize]; /* scratch: keywords, mode words, dialog texts, messages */
 extern char ErrorText[TextBufferSize];
 
 /* Finds the command-line tail in the process's whole command line. */

@@ -87,8 +87,8 @@ static int RegisterMainClass()
 
 static int CreateMainWindow()
 {
-    HWND window = CreateWindowExA(0, ClassName, Caption, WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0, 0, 0,
-                                  nullptr, nullptr, AppInstance, nullptr);
+    HWND window = CreateWindowExA(0, ClassName, Caption, WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0, 0, 0, nullptr,
+                                  nullptr, AppInstance, nullptr);
     if (window == nullptr)
         return 0;
     HMENU menu = GetSystemMenu(window, FALSE);

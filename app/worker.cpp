@@ -13,10 +13,13 @@ struct ExitAction {
     DWORD pauseMs;  // a plain sleep just before the call
 };
 
-// Rows: LogOff, Reboot, PowerDown, shutdown; without and with Force.
+// Rows: LogOff, Reboot, PowerDown, shutdown; without and with Force. EWX_LOGOFF is 0 but names it.
 constexpr ExitAction ExitActions[2][4] = {
     {{EWX_LOGOFF, 0}, {EWX_REBOOT, 0}, {EWX_POWEROFF, 0}, {EWX_SHUTDOWN, 1000}},
-    {{EWX_LOGOFF | EWX_FORCE, 1000}, {EWX_REBOOT | EWX_FORCE, 0}, {EWX_POWEROFF | EWX_FORCE, 0},
+    // cppcheck-suppress badBitmaskCheck
+    {{EWX_LOGOFF | EWX_FORCE, 1000},
+     {EWX_REBOOT | EWX_FORCE, 0},
+     {EWX_POWEROFF | EWX_FORCE, 0},
      {EWX_SHUTDOWN | EWX_FORCE, 1000}},
 };
 
@@ -63,6 +66,7 @@ void ReportSystemError(UINT stringId)
     LoadStringA(AppInstance, stringId, ErrorText, TextBufferSize);
     // wsprintfA writes at most 1024 bytes, the size of TextBuffer.
     wsprintfA(TextBuffer, "%s #%d", ErrorText, static_cast<int>(code));
+    // cppcheck-suppress badBitmaskCheck ; MB_OK is 0 but names the one button
     MessageBoxA(nullptr, TextBuffer, Caption, MB_OK | MB_ICONEXCLAMATION);
 }
 

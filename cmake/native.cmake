@@ -11,6 +11,7 @@ elseif(KELVOR_SANITIZE STREQUAL "thread")
   add_link_options(-fsanitize=thread)
 endif()
 
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)  # for clang-tidy
 add_subdirectory(tests/stubs)
 if(KELVOR_SANITIZE)
   enable_testing()

@@ -18,19 +18,23 @@ using Flag = int SHUTDOWN_REQUEST::*;
 
 struct Keyword {
     UINT stringId;
-    Flag flag;      // compared only while this is 0; set on a match
+    Flag flag;  // compared only while this is 0; set on a match
     Flag clears[3];
 };
 
 // In the order each option word is compared with them; "Time:" is handled after these.
 constexpr Keyword Keywords[] = {
-    {IDS_KEY_LOGOFF, &SHUTDOWN_REQUEST::LogOff,
+    {IDS_KEY_LOGOFF,
+     &SHUTDOWN_REQUEST::LogOff,
      {&SHUTDOWN_REQUEST::Reboot, &SHUTDOWN_REQUEST::PowerDown, &SHUTDOWN_REQUEST::ShutDown}},
-    {IDS_KEY_REBOOT, &SHUTDOWN_REQUEST::Reboot,
+    {IDS_KEY_REBOOT,
+     &SHUTDOWN_REQUEST::Reboot,
      {&SHUTDOWN_REQUEST::LogOff, &SHUTDOWN_REQUEST::PowerDown, &SHUTDOWN_REQUEST::ShutDown}},
-    {IDS_KEY_SHUTDOWN, &SHUTDOWN_REQUEST::ShutDown,
+    {IDS_KEY_SHUTDOWN,
+     &SHUTDOWN_REQUEST::ShutDown,
      {&SHUTDOWN_REQUEST::Reboot, &SHUTDOWN_REQUEST::PowerDown, &SHUTDOWN_REQUEST::LogOff}},
-    {IDS_KEY_POWERDOWN, &SHUTDOWN_REQUEST::PowerDown,
+    {IDS_KEY_POWERDOWN,
+     &SHUTDOWN_REQUEST::PowerDown,
      {&SHUTDOWN_REQUEST::Reboot, &SHUTDOWN_REQUEST::ShutDown, &SHUTDOWN_REQUEST::LogOff}},
     {IDS_KEY_FORCE, &SHUTDOWN_REQUEST::Force, {}},
     {IDS_KEY_QUIET, &SHUTDOWN_REQUEST::Quiet, {&SHUTDOWN_REQUEST::Show}},

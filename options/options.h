@@ -8,16 +8,16 @@
 struct SHUTDOWN_REQUEST {
     int LogOff;
     int Reboot;
-    int ShutDown;     /* explicit shutdown; also shields the request from the registry's mode word */
+    int ShutDown; /* explicit shutdown; also shields the request from the registry's mode word */
     int PowerDown;
     int Force;
     int Quiet;
-    int Show;         /* dialog even when the registry asks for quiet */
+    int Show; /* dialog even when the registry asks for quiet */
     int Disable;
-    int TimeGiven;    /* TimeSeconds is valid */
+    int TimeGiven; /* TimeSeconds is valid */
     int TimeSeconds;
     char ModeText[50];
-    DWORD ForceMode;  /* registry values, as read */
+    DWORD ForceMode; /* registry values, as read */
     DWORD QuietMode;
     int ShutCount;
 };

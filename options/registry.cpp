@@ -25,10 +25,7 @@ int ReadValue(HKEY key, const char *name, void *out, DWORD size)
     return 1;
 }
 
-int ReadNumber(HKEY key, const char *name, void *out)
-{
-    return ReadValue(key, name, out, NumberSize);
-}
+int ReadNumber(HKEY key, const char *name, void *out) { return ReadValue(key, name, out, NumberSize); }
 
 bool ModeIs(UINT stringId)
 {

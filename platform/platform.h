@@ -4,8 +4,8 @@
 #define KELVOR_PLATFORM_H
 
 #ifdef _WIN32
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
 #else
 #include "win32stub.h"
 #endif

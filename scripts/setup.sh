@@ -3,6 +3,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev python3
+          clang libclang-rt-14-dev clang-tidy clang-format cppcheck
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           wine64 xvfb xauth x11-utils imagemagick)
 

@@ -43,8 +43,8 @@ bool Text(HWND w, char *buf, int size)
 {
     buf[0] = '\0';
     DWORD_PTR length = 0;
-    return SendMessageTimeoutA(w, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000,
-                               &length) != 0 &&
+    return SendMessageTimeoutA(w, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, &length) !=
+               0 &&
            length > 0;
 }
 
@@ -146,9 +146,14 @@ const char *IconOnScreen(HWND control)
     SelectObject(drawn, drawnBits);
     BitBlt(shown, 0, 0, size, size, screen, r.left, r.top, SRCCOPY);
     COLORREF background = GetPixel(shown, 0, 0);
-    const struct { const char *name; LPCSTR id; } icons[] = {
-        {"exclamation", IDI_EXCLAMATION}, {"hand", IDI_HAND}, {"question", IDI_QUESTION},
-        {"asterisk", IDI_ASTERISK}, {"application", IDI_APPLICATION}};
+    const struct {
+        const char *name;
+        LPCSTR id;
+    } icons[] = {{"exclamation", IDI_EXCLAMATION},
+                 {"hand", IDI_HAND},
+                 {"question", IDI_QUESTION},
+                 {"asterisk", IDI_ASTERISK},
+                 {"application", IDI_APPLICATION}};
     const char *match = "unknown";
     for (const auto &icon : icons) {
         HBRUSH brush = CreateSolidBrush(background);

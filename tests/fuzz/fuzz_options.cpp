@@ -15,8 +15,8 @@ bool IsFlag(int value) { return value == 0 || value == 1; }
 void CheckRequest(const SHUTDOWN_REQUEST &r)
 {
     int actions = r.LogOff + r.Reboot + r.ShutDown + r.PowerDown;
-    bool flags = IsFlag(r.LogOff) && IsFlag(r.Reboot) && IsFlag(r.ShutDown) && IsFlag(r.PowerDown) &&
-                 IsFlag(r.Force) && IsFlag(r.Quiet) && IsFlag(r.Show) && IsFlag(r.TimeGiven);
+    bool flags = IsFlag(r.LogOff) && IsFlag(r.Reboot) && IsFlag(r.ShutDown) && IsFlag(r.PowerDown) && IsFlag(r.Force) &&
+                 IsFlag(r.Quiet) && IsFlag(r.Show) && IsFlag(r.TimeGiven);
     if (!flags || actions > 1 || (r.Quiet && r.Show) || (!r.TimeGiven && r.TimeSeconds != 0))
         std::abort();
 }

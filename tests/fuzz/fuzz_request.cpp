@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ShutdownWorker(nullptr);
 
     const SHUTDOWN_REQUEST &r = ShutdownRequest;
-    Check(IsFlag(r.LogOff) && IsFlag(r.Reboot) && IsFlag(r.ShutDown) && IsFlag(r.PowerDown) &&
-          IsFlag(r.Force) && IsFlag(r.Quiet) && IsFlag(r.Show) && IsFlag(r.Disable));
+    Check(IsFlag(r.LogOff) && IsFlag(r.Reboot) && IsFlag(r.ShutDown) && IsFlag(r.PowerDown) && IsFlag(r.Force) &&
+          IsFlag(r.Quiet) && IsFlag(r.Show) && IsFlag(r.Disable));
     Check(!(r.Quiet && r.Show));
     Check(std::memchr(r.ModeText, '\0', sizeof r.ModeText) != nullptr);
     std::vector<std::string> exits = stub::Calls({"ExitWindowsEx"});

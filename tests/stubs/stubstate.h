@@ -21,12 +21,12 @@ struct RegistryValue {
 struct State {
     std::vector<std::string> calls;  // "Name(arg, arg, ...)" in call order
     DWORD lastError = 0;
-    DWORD failureError = 5;          // what a failing call leaves as the last error
+    DWORD failureError = 5;  // what a failing call leaves as the last error
 
     // Start-up.
     BOOL versionOk = TRUE;
     DWORD platformId = VER_PLATFORM_WIN32_NT;
-    std::deque<HWND> findWindow;     // FindWindowA answers in turn; then nullptr
+    std::deque<HWND> findWindow;  // FindWindowA answers in turn; then nullptr
     BOOL registerClassExOk = TRUE, registerClassOk = TRUE;
     HWND createWindow = Handle(0x100);
     std::uintptr_t beginThread = 1;  // (uintptr_t)-1 is failure
@@ -43,9 +43,9 @@ struct State {
     // Modal dialog: a bounded stand-in of the dialog manager's loop.
     bool dialogFails = false;
     HWND dialog = Handle(0x200);
-    int pressAfterTicks = -1;        // >= 0: the user presses `press` once this many ticks passed
+    int pressAfterTicks = -1;  // >= 0: the user presses `press` once this many ticks passed
     WPARAM press = IDCANCEL;
-    int ticks = 0;                   // WM_TIMER messages delivered
+    int ticks = 0;  // WM_TIMER messages delivered
     bool timerRunning = false;
     bool dialogEnded = false;
     INT_PTR dialogResult = 0;

@@ -19,10 +19,7 @@ State g;
 namespace {
 
 std::string Arg(const char *text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
-template <typename T> std::string Arg(T *pointer)
-{
-    return std::to_string(reinterpret_cast<std::uintptr_t>(pointer));
-}
+template <typename T> std::string Arg(T *pointer) { return std::to_string(reinterpret_cast<std::uintptr_t>(pointer)); }
 template <typename T> std::string Arg(T value) { return std::to_string(value); }
 
 // Calls may come from two threads (the main window's and the worker's), as in the module.
@@ -119,11 +116,11 @@ std::string ResourceString(UINT id)
 
 }  // namespace stub
 
+using stub::Deliver;
 using stub::g;
 using stub::Log;
-using stub::Result;
-using stub::Deliver;
 using stub::PopDialogMessage;
+using stub::Result;
 
 DWORD GetLastError() { return g.lastError; }
 
@@ -180,8 +177,8 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name)
 
 ATOM RegisterClassExA(const WNDCLASSEXA *wc)
 {
-    Log("RegisterClassExA", wc->cbSize, wc->style, wc->cbClsExtra, wc->cbWndExtra, wc->hIcon, wc->hIconSm,
-        wc->hCursor, wc->hbrBackground, wc->lpszMenuName, wc->lpszClassName);
+    Log("RegisterClassExA", wc->cbSize, wc->style, wc->cbClsExtra, wc->cbWndExtra, wc->hIcon, wc->hIconSm, wc->hCursor,
+        wc->hbrBackground, wc->lpszMenuName, wc->lpszClassName);
     if (!g.registerClassExOk)
         return static_cast<ATOM>(Result(FALSE));
     g.windowProc = wc->lpfnWndProc;

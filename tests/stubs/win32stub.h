@@ -47,38 +47,103 @@ typedef void(CALLBACK *TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 #define HWND_TOPMOST (reinterpret_cast<HWND>(-1))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<UINT_PTR>(0x80000002u)))
 
-struct POINT { LONG x, y; };
-struct RECT { LONG left, top, right, bottom; };
-struct MSG { HWND hwnd; UINT message; WPARAM wParam; LPARAM lParam; DWORD time; POINT pt; };
-struct LUID { DWORD LowPart; LONG HighPart; };
-struct LUID_AND_ATTRIBUTES { LUID Luid; DWORD Attributes; };
-struct TOKEN_PRIVILEGES { DWORD PrivilegeCount; LUID_AND_ATTRIBUTES Privileges[1]; };
+struct POINT {
+    LONG x, y;
+};
+struct RECT {
+    LONG left, top, right, bottom;
+};
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+struct LUID {
+    DWORD LowPart;
+    LONG HighPart;
+};
+struct LUID_AND_ATTRIBUTES {
+    LUID Luid;
+    DWORD Attributes;
+};
+struct TOKEN_PRIVILEGES {
+    DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[1];
+};
 typedef TOKEN_PRIVILEGES *PTOKEN_PRIVILEGES;
 struct OSVERSIONINFOA {
     DWORD dwOSVersionInfoSize, dwMajorVersion, dwMinorVersion, dwBuildNumber, dwPlatformId;
     char szCSDVersion[128];
 };
 struct WNDCLASSA {
-    UINT style; WNDPROC lpfnWndProc; int cbClsExtra, cbWndExtra; HINSTANCE hInstance;
-    HICON hIcon; HCURSOR hCursor; HBRUSH hbrBackground; LPCSTR lpszMenuName, lpszClassName;
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra, cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName, lpszClassName;
 };
 struct WNDCLASSEXA {
-    UINT cbSize, style; WNDPROC lpfnWndProc; int cbClsExtra, cbWndExtra; HINSTANCE hInstance;
-    HICON hIcon; HCURSOR hCursor; HBRUSH hbrBackground; LPCSTR lpszMenuName, lpszClassName; HICON hIconSm;
+    UINT cbSize, style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra, cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName, lpszClassName;
+    HICON hIconSm;
 };
 
 enum : UINT {
-    WM_DESTROY = 0x02, WM_QUERYOPEN = 0x13, WM_NCDESTROY = 0x82, WM_INITDIALOG = 0x110, WM_COMMAND = 0x111,
-    WM_SYSCOMMAND = 0x112, WM_TIMER = 0x113, WM_QUIT = 0x12,
-    SC_SIZE = 0xF000, SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120,
-    IDOK = 1, IDCANCEL = 2, MF_BYCOMMAND = 0, SW_HIDE = 0, SW_SHOWDEFAULT = 10,
-    CS_VREDRAW = 1, CS_HREDRAW = 2, COLOR_WINDOW = 5, IMAGE_ICON = 1,
-    SM_CXSCREEN = 0, SM_CYSCREEN = 1, SWP_NOSIZE = 1, SWP_NOACTIVATE = 0x10,
-    MB_OK = 0, MB_ICONEXCLAMATION = 0x30,
-    EWX_LOGOFF = 0, EWX_SHUTDOWN = 1, EWX_REBOOT = 2, EWX_FORCE = 4, EWX_POWEROFF = 8,
-    VER_PLATFORM_WIN32s = 0, VER_PLATFORM_WIN32_WINDOWS = 1, VER_PLATFORM_WIN32_NT = 2,
-    TOKEN_ADJUST_PRIVILEGES = 0x20, TOKEN_QUERY = 0x8, SE_PRIVILEGE_ENABLED = 2,
-    KEY_READ = 0x20019, ERROR_SUCCESS = 0, ERROR_MORE_DATA = 234, ERROR_FILE_NOT_FOUND = 2,
+    WM_DESTROY = 0x02,
+    WM_QUERYOPEN = 0x13,
+    WM_NCDESTROY = 0x82,
+    WM_INITDIALOG = 0x110,
+    WM_COMMAND = 0x111,
+    WM_SYSCOMMAND = 0x112,
+    WM_TIMER = 0x113,
+    WM_QUIT = 0x12,
+    SC_SIZE = 0xF000,
+    SC_MINIMIZE = 0xF020,
+    SC_MAXIMIZE = 0xF030,
+    SC_CLOSE = 0xF060,
+    SC_RESTORE = 0xF120,
+    IDOK = 1,
+    IDCANCEL = 2,
+    MF_BYCOMMAND = 0,
+    SW_HIDE = 0,
+    SW_SHOWDEFAULT = 10,
+    CS_VREDRAW = 1,
+    CS_HREDRAW = 2,
+    COLOR_WINDOW = 5,
+    IMAGE_ICON = 1,
+    SM_CXSCREEN = 0,
+    SM_CYSCREEN = 1,
+    SWP_NOSIZE = 1,
+    SWP_NOACTIVATE = 0x10,
+    MB_OK = 0,
+    MB_ICONEXCLAMATION = 0x30,
+    EWX_LOGOFF = 0,
+    EWX_SHUTDOWN = 1,
+    EWX_REBOOT = 2,
+    EWX_FORCE = 4,
+    EWX_POWEROFF = 8,
+    VER_PLATFORM_WIN32s = 0,
+    VER_PLATFORM_WIN32_WINDOWS = 1,
+    VER_PLATFORM_WIN32_NT = 2,
+    TOKEN_ADJUST_PRIVILEGES = 0x20,
+    TOKEN_QUERY = 0x8,
+    SE_PRIVILEGE_ENABLED = 2,
+    KEY_READ = 0x20019,
+    ERROR_SUCCESS = 0,
+    ERROR_MORE_DATA = 234,
+    ERROR_FILE_NOT_FOUND = 2,
 };
 constexpr DWORD WS_POPUP = 0x80000000u, WS_CAPTION = 0x00C00000u, WS_SYSMENU = 0x00080000u;
 

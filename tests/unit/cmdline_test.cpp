@@ -63,9 +63,9 @@ TEST_F(KelvorTest, OptionsSetTheRequest)
         {"/", ""},
         {"/Reboot now /Force", "Reboot"},
         {"\t\v\f\r\n/Reboot", "Reboot"},
-        {"/Reboot\xA0/Force", ""},   // 0xA0 is no blank in the default locale
+        {"/Reboot\xA0/Force", ""},  // 0xA0 is no blank in the default locale
         {"\x85/Reboot", ""},
-        {"/Time: \xB2", "Time=0"},   // nor a digit
+        {"/Time: \xB2", "Time=0"},  // nor a digit
         {"/Time: 4294967295", "Time=-1"},
         {"/Time: 4294967296", "Time=0"},
         {"/Time: 2147483648", "Time=-2147483648"},
@@ -98,8 +98,9 @@ TEST_F(KelvorTest, KeywordsAreLoadedFromTheStringTableBeforeEachComparison)
 
 TEST_F(KelvorTest, AnyLineLeavesAtMostOneActionAndNeverQuietWithShow)
 {
-    const char *const tokens[] = {"/LogOff", "-reboot", "/SHUTDOWN", "-PowerDown", "/Force", "/quiet", "-Show",
-                                  "/Time:", "42", "-", "x", " ", "\t", "/Time: 9", "\xFF", "/Show/Quiet"};
+    const char *const tokens[] = {"/LogOff", "-reboot",  "/SHUTDOWN", "-PowerDown", "/Force", "/quiet",
+                                  "-Show",   "/Time:",   "42",        "-",          "x",      " ",
+                                  "\t",      "/Time: 9", "\xFF",      "/Show/Quiet"};
     std::mt19937 random(20261208);
     for (int line = 0; line < 2000; ++line) {
         std::string text;

@@ -26,7 +26,7 @@ TEST_F(KelvorTest, DialogIsCentredAThirdDownTopmostWithoutActivation)
     const PlacementCase cases[] = {
         {{0, 0, 300, 200}, 1024, 768, 362, 189},
         {{40, 50, 341, 251}, 1024, 768, 361, 189},  // odd sizes truncate
-        {{0, 0, 301, 201}, 200, 100, -50, -33},      // larger than the screen: toward zero, not down
+        {{0, 0, 301, 201}, 200, 100, -50, -33},     // larger than the screen: toward zero, not down
         {{0, 0, 0, 0}, 0, 0, 0, 0},
     };
     for (const PlacementCase &c : cases) {
@@ -45,10 +45,9 @@ TEST_F(KelvorTest, InitPlacesThenRaisesThenFillsThenStartsTheTimer)
 {
     ShutdownRequest.ShutCount = 7;
     CountdownDialogProc(Dialog, WM_INITDIALOG, 0, 0);
-    EXPECT_THAT(stub::g.calls,
-                ElementsAre(::testing::StartsWith("SetWindowPos(512"), "SetWindowTextA(512, \"Orvane\")",
-                            "BringWindowToTop(512)", "SetForegroundWindow(512)", "SetDlgItemInt(512, 1004, \"7\", 1)",
-                            "SetTimer(512, 1, 1000, 0)"));
+    EXPECT_THAT(stub::g.calls, ElementsAre(::testing::StartsWith("SetWindowPos(512"), "SetWindowTextA(512, \"Orvane\")",
+                                           "BringWindowToTop(512)", "SetForegroundWindow(512)",
+                                           "SetDlgItemInt(512, 1004, \"7\", 1)", "SetTimer(512, 1, 1000, 0)"));
     EXPECT_EQ(CountdownTimerId, 1);
 }
 
@@ -71,8 +70,10 @@ TEST_F(KelvorTest, TextsNameTheComingAction)
         CountdownDialogProc(Dialog, WM_INITDIALOG, 0, 0);
         std::map<int, std::string> expected;
         if (c.label)
-            expected = {{IDC_ACTION_LABEL, stub::ResourceString(c.label)}, {IDC_HINT, stub::ResourceString(c.hint)},
-                        {IDC_MESSAGE, stub::ResourceString(c.message)}, {IDC_COUNT, "0"}};
+            expected = {{IDC_ACTION_LABEL, stub::ResourceString(c.label)},
+                        {IDC_HINT, stub::ResourceString(c.hint)},
+                        {IDC_MESSAGE, stub::ResourceString(c.message)},
+                        {IDC_COUNT, "0"}};
         else
             expected = {{IDC_COUNT, "0"}};
         EXPECT_EQ(stub::g.itemTexts, expected);
@@ -89,9 +90,9 @@ TEST_F(KelvorTest, CountRunsDownOncePerTickThenGoesAheadOneTickAfterZero)
 {
     const CountCase cases[] = {
         {1, 5, 99, {"5", "4", "3", "2", "1", "0"}},
-        {0, 5, 2, {"2", "1", "0"}},                 // no Time: given, the registry's length
+        {0, 5, 2, {"2", "1", "0"}},  // no Time: given, the registry's length
         {0, 0, 0, {"0"}},
-        {0, 0, -3, {"-3"}},                         // negative: shown signed, ends on the first tick
+        {0, 0, -3, {"-3"}},  // negative: shown signed, ends on the first tick
         {1, -2147483647 - 1, 0, {"-2147483648"}},
     };
     for (const CountCase &c : cases) {
@@ -125,7 +126,7 @@ TEST_F(KelvorTest, OkAndCancelEndTheCountAtOnce)
 TEST_F(KelvorTest, CommandsAreComparedWholeAndAMissingTimerIsNotKilled)
 {
     CountdownTimerId = 1;
-    CountdownDialogProc(Dialog, WM_COMMAND, (1u << 16) | IDOK, 0);        // a notification, not the button
+    CountdownDialogProc(Dialog, WM_COMMAND, (1u << 16) | IDOK, 0);  // a notification, not the button
     CountdownDialogProc(Dialog, WM_COMMAND, (1u << 16) | IDCANCEL, 0);
     EXPECT_THAT(stub::g.calls, IsEmpty());
 

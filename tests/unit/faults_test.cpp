@@ -46,11 +46,15 @@ TEST_F(KelvorTest, EveryFailingCallEndsCleanlyWithItsBoxOrNone)
         {"ForceMode value", [] { g.values.erase("ForceMode"); }, nullptr, "ExitWindowsEx(2, 0)"},
         {"QuietMode value", [] { g.values.erase("QuietMode"); }, nullptr, "ExitWindowsEx(6, 0)"},
         {"ShutCount value", [] { g.values.erase("ShutCount"); }, nullptr, "ExitWindowsEx(1, 0)"},
-        {"error label", [] { g.exitOk = FALSE; g.loadStringFails[IDS_ERR_EXIT_WINDOWS] = 1; }, " #5",
-         "ExitWindowsEx(6, 0)"},
+        {"error label",
+         [] {
+             g.exitOk = FALSE;
+             g.loadStringFails[IDS_ERR_EXIT_WINDOWS] = 1;
+         },
+         " #5", "ExitWindowsEx(6, 0)"},
         {"registry key path", [] { g.loadStringFails[IDS_REGISTRY_KEY] = 1; }, nullptr, "ExitWindowsEx(1, 0)"},
-        {"dialog texts", [] { g.loadStringFails[IDS_REBOOT_LABEL] = g.loadStringFails[IDS_REBOOT_HINT] = 1; },
-         nullptr, "ExitWindowsEx(6, 0)"},
+        {"dialog texts", [] { g.loadStringFails[IDS_REBOOT_LABEL] = g.loadStringFails[IDS_REBOOT_HINT] = 1; }, nullptr,
+         "ExitWindowsEx(6, 0)"},
     };
     for (const FaultCase &c : cases) {
         stub::Reset();

@@ -2,8 +2,8 @@
 #ifndef KELVOR_TEST_FIXTURE_H
 #define KELVOR_TEST_FIXTURE_H
 
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 

@@ -71,7 +71,7 @@ TEST_F(KelvorTest, RegistryPresetsMergeUnderTheCommandLine)
         {"", {}, "dialog 0 exit 1"},
         {"", {Text(Sz("Reboot")), {}, {}, Dword(0)}, "dialog 0 exit 2"},
         {"", {Text(Sz("LogOff")), {}, {}, Dword(0)}, "dialog 0 exit 0"},
-        {"", {Text(Sz("logoff")), {}, {}, Dword(0)}, "dialog 0 exit 1"},      // case counts
+        {"", {Text(Sz("logoff")), {}, {}, Dword(0)}, "dialog 0 exit 1"},  // case counts
         {"", {Text(Sz("PowerDown")), {}, {}, Dword(0)}, "dialog 0 exit 1"},
         {"", {Text(Sz("ShutDown")), {}, {}, Dword(0)}, "dialog 0 exit 1"},
         {"", {Text(Sz("Disable")), {}, {}, Dword(9)}, "none"},
@@ -101,7 +101,7 @@ TEST_F(KelvorTest, RegistryPresetsMergeUnderTheCommandLine)
         {"", {Text(""), {}, {}, Dword(0)}, "dialog 0 exit 1"},
         {"", {Text(Sz("Reboot")), {}, {}, Dword(4, 8, REG_QWORD)}, "dialog 0 exit 1"},
         {"", {Text(Sz("")), {}, {}, Dword(0x000105, 3, REG_BINARY)}, "dialog 261 exit 1"},
-        {"", {Text(Sz("")), Text(Sz("1")), {}, Dword(0)}, "dialog 0 exit 5"},   // "1" is non-zero
+        {"", {Text(Sz("")), Text(Sz("1")), {}, Dword(0)}, "dialog 0 exit 5"},  // "1" is non-zero
         {"", {Text(Sz("")), Dword(1, 5), Dword(1, 5), Dword(0)}, "dialog 0 exit 1"},
         {"", {Text(Sz("")), Dword(0, 0), {}, Dword(0, 0)}, "dialog 0 exit 1"},
     };

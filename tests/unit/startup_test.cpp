@@ -82,14 +82,17 @@ TEST_F(WinMainTest, EndsAnEarlierInstanceAndWaitsForItToVanish)
 {
     stub::g.findWindow = {earlier, earlier, earlier, nullptr, self};
     EXPECT_EQ(Run(), 0);
-    std::vector<std::string> expected = {
-        "FindWindowA(\"KelvorNT\", \"Orvane\")",
-        "PostMessageA(2304, 2, 1, 0)",
-        "PostMessageA(2304, 130, 1, 0)",
-        "Sleep(100)", "FindWindowA(\"KelvorNT\", \"Orvane\")",
-        "Sleep(100)", "FindWindowA(\"KelvorNT\", \"Orvane\")",
-        "Sleep(100)", "FindWindowA(\"KelvorNT\", \"Orvane\")",
-        "RegisterClassExA(" + std::to_string(sizeof(WNDCLASSEXA)) + ", 3, 0, 0, 0, 81, 82, 6, null, \"KelvorNT\")"};
+    std::vector<std::string> expected = {"FindWindowA(\"KelvorNT\", \"Orvane\")",
+                                         "PostMessageA(2304, 2, 1, 0)",
+                                         "PostMessageA(2304, 130, 1, 0)",
+                                         "Sleep(100)",
+                                         "FindWindowA(\"KelvorNT\", \"Orvane\")",
+                                         "Sleep(100)",
+                                         "FindWindowA(\"KelvorNT\", \"Orvane\")",
+                                         "Sleep(100)",
+                                         "FindWindowA(\"KelvorNT\", \"Orvane\")",
+                                         "RegisterClassExA(" + std::to_string(sizeof(WNDCLASSEXA)) +
+                                             ", 3, 0, 0, 0, 81, 82, 6, null, \"KelvorNT\")"};
     std::vector<std::string> calls = stub::Calls({"FindWindowA", "PostMessageA", "Sleep", "RegisterClassExA"});
     calls.resize(expected.size());
     EXPECT_EQ(calls, expected);
@@ -103,9 +106,9 @@ TEST_F(WinMainTest, RegistersTheClassAndTrimsTheHiddenWindow)
                 ElementsAre("LoadImageA(101, 1, 16, 16, 0)", "LoadCursorA(0, 32512)"));
     EXPECT_THAT(stub::Calls({"CreateWindowExA", "DeleteMenu", "ShowWindow", "UpdateWindow", "_beginthread"}),
                 ElementsAre("CreateWindowExA(0, \"KelvorNT\", \"Orvane\", 2160590848, 0, 0, 0, 0, 0, 0)",
-                            "DeleteMenu(768, 61472, 0)", "DeleteMenu(768, 61488, 0)",
-                            "DeleteMenu(768, 61728, 0)", "DeleteMenu(768, 61440, 0)",
-                            "ShowWindow(256, 0)", "UpdateWindow(256)", "_beginthread(0, 0)"));
+                            "DeleteMenu(768, 61472, 0)", "DeleteMenu(768, 61488, 0)", "DeleteMenu(768, 61728, 0)",
+                            "DeleteMenu(768, 61440, 0)", "ShowWindow(256, 0)", "UpdateWindow(256)",
+                            "_beginthread(0, 0)"));
     EXPECT_THAT(stub::Calls({"RegisterClassA"}), IsEmpty());
 }
 

@@ -44,8 +44,8 @@ TEST_F(KelvorTest, OnNtThePrivilegeIsEnabledBeforeTheRequest)
     ShutdownRequest.Quiet = 1;
     ShutdownRequest.Reboot = 1;
     EXPECT_EQ(PerformSystemExit(), 0);
-    EXPECT_THAT(stub::Calls({"OutputDebugStringA", "OpenProcessToken", "LookupPrivilegeValueA",
-                             "AdjustTokenPrivileges", "CloseHandle", "ExitWindowsEx", "MessageBoxA"}),
+    EXPECT_THAT(stub::Calls({"OutputDebugStringA", "OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges",
+                             "CloseHandle", "ExitWindowsEx", "MessageBoxA"}),
                 ElementsAre("OutputDebugStringA(\"Setting token\")",
                             "OpenProcessToken(" + std::to_string(UINTPTR_MAX) + ", 40)",
                             "LookupPrivilegeValueA(null, \"SeShutdownPrivilege\")",
@@ -85,7 +85,8 @@ TEST_F(KelvorTest, EachFailureShowsItsBoxWithTheCallsErrorCode)
         stub::g.failureError = c.error;
         ShutdownRequest.Quiet = 1;
         EXPECT_EQ(PerformSystemExit(), 1) << c.box;
-        EXPECT_THAT(stub::Calls({"MessageBoxA"}), ElementsAre("MessageBoxA(0, \"" + std::string(c.box) + "\", \"Orvane\", 48)"));
+        EXPECT_THAT(stub::Calls({"MessageBoxA"}),
+                    ElementsAre("MessageBoxA(0, \"" + std::string(c.box) + "\", \"Orvane\", 48)"));
         EXPECT_EQ(stub::Calls({"ExitWindowsEx"}).size(), c.exitRequested ? 1u : 0u) << c.box;
     }
 }
