@@ -21,7 +21,7 @@ endif()
 
 # Fuzzing build (clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer): fuzzers only.
 option(KELVOR_FUZZ "Build only the fuzz targets (with clang)" OFF)
-set(KELVOR_FUZZERS fuzz_options fuzz_request)
+set(KELVOR_FUZZERS fuzz_options fuzz_request fuzz_dialog)
 if(KELVOR_FUZZ)
   add_subdirectory(tests/fuzz)
   return()
