@@ -60,6 +60,25 @@ static void EndEarlierInstance()
     while (FindWindowA(ClassName, Caption) != nullptr);
 }
 
+// Instances started at the same moment would each find no earlier window and each create one.
+// Taking turns makes "end the earlier one, create ours, find ours" one step, so the last one to
+// get its turn wins. An abandoned turn (its holder died) counts as given.
+static HANDLE EnterHandOver()
+{
+    HANDLE turn = CreateMutexA(nullptr, FALSE, "KelvorNT hand-over");
+    if (turn != nullptr)
+        WaitForSingleObject(turn, INFINITE);
+    return turn;
+}
+
+static void LeaveHandOver(HANDLE turn)
+{
+    if (turn == nullptr)
+        return;
+    ReleaseMutex(turn);
+    CloseHandle(turn);
+}
+
 static int RegisterMainClass()
 {
     WNDCLASSEXA wc = {};
@@ -115,12 +134,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int)
 
     LoadStringA(AppInstance, IDS_CLASS_NAME, ClassName, ClassNameSize);
     LoadStringA(AppInstance, IDS_CAPTION, Caption, CaptionSize);
+    HANDLE turn = EnterHandOver();
     EndEarlierInstance();
-
-    if (!RegisterMainClass() || !CreateMainWindow())
-        return 0;
+    int created = RegisterMainClass() && CreateMainWindow();
     // Whatever window now answers to our identity is the one the worker closes.
-    MainWindow = FindWindowA(ClassName, Caption);
+    if (created)
+        MainWindow = FindWindowA(ClassName, Caption);
+    LeaveHandOver(turn);
+    if (!created)
+        return 0;
 
     if (_beginthread(ShutdownWorker, 0, nullptr) == static_cast<uintptr_t>(-1)) {
         // No worker will ever post the close: end now rather than wait for ever.

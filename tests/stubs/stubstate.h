@@ -30,9 +30,10 @@ struct State {
     BOOL registerClassExOk = TRUE, registerClassOk = TRUE;
     HWND createWindow = Handle(0x100);
     std::uintptr_t beginThread = 1;  // (uintptr_t)-1 is failure
-    bool runWorkerInline = false;    // _beginthread runs the thread body before returning
-    WNDPROC windowProc = nullptr;    // as registered
-    std::deque<MSG> queue;           // posted messages
+    bool mutexFails = false;
+    bool runWorkerInline = false;  // _beginthread runs the thread body before returning
+    WNDPROC windowProc = nullptr;  // as registered
+    std::deque<MSG> queue;         // posted messages
     bool quitPosted = false;
     int quitCode = 0;
     std::map<UINT, int> loadStringFails;  // string ids whose load fails

@@ -144,6 +144,24 @@ BOOL CloseHandle(HANDLE handle)
     return TRUE;
 }
 
+HANDLE CreateMutexA(void *, BOOL initialOwner, LPCSTR name)
+{
+    Log("CreateMutexA", initialOwner, name);
+    return g.mutexFails ? nullptr : reinterpret_cast<HANDLE>(0x60);
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD ms)
+{
+    Log("WaitForSingleObject", handle, ms);
+    return 0;
+}
+
+BOOL ReleaseMutex(HANDLE mutex)
+{
+    Log("ReleaseMutex", mutex);
+    return TRUE;
+}
+
 int lstrcmpiA(LPCSTR a, LPCSTR b) { return strcasecmp(a, b); }
 int lstrcmpA(LPCSTR a, LPCSTR b) { return std::strcmp(a, b); }
 

@@ -145,6 +145,7 @@ enum : UINT {
     ERROR_MORE_DATA = 234,
     ERROR_FILE_NOT_FOUND = 2,
 };
+constexpr DWORD INFINITE = 0xFFFFFFFFu;
 constexpr DWORD WS_POPUP = 0x80000000u, WS_CAPTION = 0x00C00000u, WS_SYSMENU = 0x00080000u;
 
 DWORD GetLastError();
@@ -153,6 +154,9 @@ void Sleep(DWORD ms);
 void OutputDebugStringA(LPCSTR text);
 HANDLE GetCurrentProcess();
 BOOL CloseHandle(HANDLE handle);
+HANDLE CreateMutexA(void *attributes, BOOL initialOwner, LPCSTR name);
+DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
+BOOL ReleaseMutex(HANDLE mutex);
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 int lstrcmpA(LPCSTR a, LPCSTR b);
 

@@ -98,6 +98,30 @@ TEST_F(WinMainTest, EndsAnEarlierInstanceAndWaitsForItToVanish)
     EXPECT_EQ(calls, expected);
 }
 
+TEST_F(WinMainTest, InstancesTakeTurnsFromHandOverUntilTheirWindowIsFound)
+{
+    stub::g.findWindow = {earlier, nullptr, self};
+    EXPECT_EQ(Run(), 0);
+    EXPECT_THAT(stub::Calls({"CreateMutexA", "WaitForSingleObject", "FindWindowA", "CreateWindowExA", "ReleaseMutex",
+                             "CloseHandle", "_beginthread"}),
+                ElementsAre("CreateMutexA(0, \"KelvorNT hand-over\")", "WaitForSingleObject(96, 4294967295)",
+                            ::testing::StartsWith("FindWindowA"), ::testing::StartsWith("FindWindowA"),
+                            ::testing::StartsWith("CreateWindowExA"), ::testing::StartsWith("FindWindowA"),
+                            "ReleaseMutex(96)", "CloseHandle(96)", "_beginthread(0, 0)"));
+    EXPECT_EQ(MainWindow, self);
+
+    // Without a turn to take (no mutex), the hand-over runs as before; a failure still gives it up.
+    stub::Reset();
+    stub::g.mutexFails = true;
+    stub::g.createWindow = nullptr;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_THAT(stub::Calls({"WaitForSingleObject", "ReleaseMutex", "_beginthread"}), IsEmpty());
+    stub::Reset();
+    stub::g.createWindow = nullptr;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_THAT(stub::Calls({"ReleaseMutex"}), ElementsAre("ReleaseMutex(96)"));
+}
+
 TEST_F(WinMainTest, RegistersTheClassAndTrimsTheHiddenWindow)
 {
     stub::g.findWindow = {nullptr, self};
