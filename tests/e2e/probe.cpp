@@ -223,18 +223,16 @@ int Windows()
     return 0;
 }
 
-// Starts `application` with an exact command line, which arrives hex-encoded so that quotes and
-// blanks reach CreateProcessA untouched; reports its exit code if it ends within the timeout.
-int Run(const char *application, const char *hex, DWORD timeoutMs)
+// Starts `application` with exactly the command line held in the file `linePath` (bytes as they
+// are: quotes and blanks reach CreateProcessA untouched); reports its exit code if it ends in time.
+int Run(const char *application, const char *linePath, DWORD timeoutMs)
 {
     static char commandLine[40000];
-    size_t n = std::strlen(hex) / 2;
-    if (n >= sizeof commandLine)
+    FILE *f = std::fopen(linePath, "rb");
+    if (!f)
         return 2;
-    for (size_t i = 0; i < n; ++i) {
-        char pair[3] = {hex[2 * i], hex[2 * i + 1], 0};
-        commandLine[i] = static_cast<char>(std::strtoul(pair, nullptr, 16));
-    }
+    size_t n = std::fread(commandLine, 1, sizeof commandLine - 1, f);
+    std::fclose(f);
     commandLine[n] = '\0';
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -290,7 +288,7 @@ int main(int argc, char **argv)
         rc = MainWindow();
     else if (!std::strcmp(cmd, "windows"))
         rc = Windows();
-    else if (!std::strcmp(cmd, "run-hex") && argc > 3)
+    else if (!std::strcmp(cmd, "run") && argc > 3)
         rc = Run(argv[2], argv[3], argc > 4 ? timeout : 30000);
     std::fflush(stdout);
     return rc;

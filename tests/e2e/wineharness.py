@@ -52,6 +52,7 @@ def _read(path, default=None):
 class Session:
     """The shared Xvfb display, Wine prefix and a long-lived helper that keeps the session up."""
 
+    lines = 0  # exact command lines written for the probe
     def __init__(self):
         self.state = os.path.abspath(STATE)
         self.prefix = os.path.join(self.state, 'prefix')
@@ -196,7 +197,11 @@ class Session:
         """Kelvor started by the probe with exactly this command line (quotes, leading blanks).
         The probe passes its debug settings on, so the log holds Kelvor's trace as usual."""
         app = windows_path(exe or KELVOR)
-        return Kelvor(self, [PROBE, 'run-hex', app, command_line.format(exe=app).encode('latin-1').hex(), '60000'])
+        Session.lines += 1
+        path = os.path.join(self.state, 'line-%d-%d.txt' % (os.getpid(), Session.lines))
+        with open(path, 'wb') as f:
+            f.write(command_line.format(exe=app).encode('latin-1'))
+        return Kelvor(self, [PROBE, 'run', app, windows_path(path), '60000'])
 
     def windows(self):
         _, lines = self.probe('windows')
