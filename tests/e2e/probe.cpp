@@ -101,7 +101,8 @@ int Count(DWORD timeoutMs)
     HWND w = WaitDialog(true, timeoutMs);
     if (!w)
         return 1;
-    std::printf("visible %lu\n", static_cast<unsigned long>(Now() - start));
+    std::printf("visible %lu\nvisible-tick %lu\n", static_cast<unsigned long>(Now() - start),
+                static_cast<unsigned long>(Now()));
     char last[64] = "", text[64];
     while (IsWindow(w) && IsWindowVisible(w) && Now() - start < timeoutMs) {
         // A dialog being torn down answers with nothing: not a value it shows.
@@ -114,6 +115,28 @@ int Count(DWORD timeoutMs)
     }
     std::printf("gone %lu\n", static_cast<unsigned long>(Now() - start));
     return 0;
+}
+
+// Waits for a visible countdown dialog of another process than `oldPid` (0: any) and says so at
+// once, for timing: "visible".
+int NewDialog(DWORD oldPid, DWORD timeoutMs)
+{
+    DWORD start = Now();
+    while (Now() - start < timeoutMs) {
+        HWND w = nullptr;
+        while ((w = FindWindowExA(nullptr, w, "#32770", Caption)) != nullptr) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(w, &pid);
+            char text[64];
+            if (pid != oldPid && IsWindowVisible(w) && IsCountdown(w) &&
+                Text(GetDlgItem(w, CountId), text, sizeof text)) {
+                std::printf("visible %lu\n", static_cast<unsigned long>(pid));
+                return 0;
+            }
+        }
+        Sleep(5);
+    }
+    return 1;
 }
 
 int Press(const char *what, DWORD timeoutMs)
@@ -286,6 +309,10 @@ int main(int argc, char **argv)
         rc = Box(timeout, true);
     else if (!std::strcmp(cmd, "main"))
         rc = MainWindow();
+    else if (!std::strcmp(cmd, "new-dialog") && argc > 2)
+        rc = NewDialog(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), argc > 3 ? timeout : 30000);
+    else if (!std::strcmp(cmd, "tick"))  // Wine's tick clock, the one its trace time stamps use
+        std::printf("tick %lu\n", static_cast<unsigned long>(Now())), rc = 0;
     else if (!std::strcmp(cmd, "windows"))
         rc = Windows();
     else if (!std::strcmp(cmd, "run") && argc > 3)
