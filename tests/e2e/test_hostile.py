@@ -3,24 +3,13 @@ every type and awkward sizes. Whatever it does, it must not crash and must end w
 import os
 import unittest
 
-from wineharness import KelvorCase, windows_path
+from wineharness import RegistryCase, windows_path
 
 KEY = r'HKEY_LOCAL_MACHINE\SOFTWARE\Veltrane\Orvane\Parameters'
 VALUES = ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount')
 
 
-class Hostile(KelvorCase):
-
-    def setUp(self):
-        super().setUp()
-        self.clear()
-
-    def tearDown(self):
-        super().tearDown()
-        self.clear()
-
-    def clear(self):
-        self.session.reg('delete', r'HKLM\SOFTWARE\Veltrane\Orvane', '/f', check=False)
+class Hostile(RegistryCase):
 
     def write_values(self, values):
         """values: {name: (type number, bytes)}, imported through a .reg file (any type, any size)."""

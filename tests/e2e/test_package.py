@@ -6,13 +6,13 @@ import shutil
 import unittest
 import zipfile
 
-from wineharness import KelvorCase, windows_path
+from wineharness import RegistryCase, windows_path
 
 ZIP = os.environ.get('KELVOR_ZIP', '')
 KEY = r'HKLM\SOFTWARE\Veltrane\Orvane\Parameters'
 
 
-class Package(KelvorCase):
+class Package(RegistryCase):
 
     @classmethod
     def setUpClass(cls):
@@ -22,10 +22,6 @@ class Package(KelvorCase):
         with zipfile.ZipFile(ZIP) as z:
             z.extractall(cls.root)
         cls.exe = os.path.join(cls.root, 'x86_64', 'Kelvor.exe')
-
-    def tearDown(self):
-        super().tearDown()
-        self.session.reg('delete', r'HKLM\SOFTWARE\Veltrane\Orvane', '/f', check=False)
 
     def import_preset(self, name):
         self.session.wine('regedit', '/S', windows_path(os.path.join(self.root, 'registry', name)))

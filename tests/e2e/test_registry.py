@@ -2,23 +2,12 @@
 writing its own values with `reg add` and removing the key afterwards."""
 import unittest
 
-from wineharness import KelvorCase
+from wineharness import RegistryCase
 
 KEY = r'HKLM\SOFTWARE\Veltrane\Orvane\Parameters'
 
 
-class Registry(KelvorCase):
-
-    def setUp(self):
-        super().setUp()
-        self.clear()
-
-    def tearDown(self):
-        super().tearDown()
-        self.clear()
-
-    def clear(self):
-        self.session.reg('delete', KEY, '/f', check=False)
+class Registry(RegistryCase):
 
     def preset(self, mode='', force=None, quiet=None, count=0):
         """Writes the mode word (REG_SZ) and the numbers (REG_DWORD); None leaves a value out."""

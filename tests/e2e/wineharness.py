@@ -332,6 +332,21 @@ class KelvorCase(unittest.TestCase):
         return self.session.probe(*args, timeout=timeout)
 
 
+class RegistryCase(KelvorCase):
+    """A case that writes Kelvor's registry key: it starts and ends with the key removed."""
+
+    def setUp(self):
+        super().setUp()
+        self.clear()
+
+    def tearDown(self):
+        super().tearDown()
+        self.clear()
+
+    def clear(self):
+        self.session.reg('delete', r'HKLM\SOFTWARE\Veltrane\Orvane', '/f', check=False)
+
+
 def main():
     """`wineharness.py setup|cleanup`: the ctest fixtures around the end-to-end tests."""
     import sys
