@@ -2,7 +2,7 @@
 # Installs the Debian packages Kelvor's build and tests need, if any are missing. Safe to re-run.
 set -euo pipefail
 
-packages=(cmake make g++ googletest libgtest-dev libgmock-dev python3
+packages=(cmake make g++ googletest libgtest-dev libgmock-dev python3 procps git
           clang libclang-rt-14-dev clang-tidy clang-format cppcheck
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           wine64 xvfb xauth x11-utils imagemagick)
