@@ -19,7 +19,7 @@ class Hostile(RegistryCase):
         path = os.path.join(self.session.state, 'hostile.reg')
         with open(path, 'w', newline='\r\n') as f:
             f.write('\n'.join(lines) + '\n')
-        self.session.wine('regedit', '/S', windows_path(path), timeout=120)
+        self.session.registry_tool('regedit', '/S', windows_path(path))
 
     def assertSurvived(self, k, code):
         self.assertEqual(code, 0)

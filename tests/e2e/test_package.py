@@ -24,7 +24,7 @@ class Package(RegistryCase):
         cls.exe = os.path.join(cls.root, 'x86_64', 'Kelvor.exe')
 
     def import_preset(self, name):
-        self.session.wine('regedit', '/S', windows_path(os.path.join(self.root, 'registry', name)))
+        self.session.registry_tool('regedit', '/S', windows_path(os.path.join(self.root, 'registry', name)))
 
     def test_checksums_match(self):
         with open(os.path.join(self.root, 'SHA256SUMS')) as f:

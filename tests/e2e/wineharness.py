@@ -76,7 +76,18 @@ class Session:
         return r
 
     def reg(self, *args, check=True):
-        return self.wine('reg', *args, check=check, timeout=60)
+        return self.registry_tool('reg', *args, check=check)
+
+    def registry_tool(self, *args, check=True):
+        """reg or regedit: idempotent, so a failure right after a session restart (seen once in
+        a while under Wine) is retried in a live session before it counts."""
+        for attempt in range(3):
+            r = self.wine(*args, check=False, timeout=120)
+            if r.returncode == 0 or not check:
+                return r
+            time.sleep(1)
+            self.start_helper()
+        raise RuntimeError('wine %s: exit %d: %s' % (args, r.returncode, r.stderr[-2000:]))
 
     # --- set-up ------------------------------------------------------------------------------
     def start_display(self, size=DEFAULT_SCREEN):
