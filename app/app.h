@@ -21,6 +21,7 @@ const char *CommandLineTail(const char *commandLine);
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLineTail, int showCommand);
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int IsWin32s();
+int PlatformIs(DWORD platformId);  // as GetVersionExA reports it; 0 when it cannot tell
 
 void __cdecl ShutdownWorker(void *);
 int PerformSystemExit();

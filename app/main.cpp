@@ -40,12 +40,15 @@ const char *CommandLineTail(const char *commandLine)
     return reinterpret_cast<const char *>(p);
 }
 
-int IsWin32s()
+int PlatformIs(DWORD platformId)
 {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32s;
+    // A failed call is no answer: its zeroed record would read as Win32s.
+    return GetVersionExA(&version) && version.dwPlatformId == platformId;
 }
+
+int IsWin32s() { return PlatformIs(VER_PLATFORM_WIN32s); }
 
 static void EndEarlierInstance()
 {

@@ -53,12 +53,7 @@ int EnableShutdownPrivilege()
 
 }  // namespace
 
-int IsWindowsNT()
-{
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-}
+int IsWindowsNT() { return PlatformIs(VER_PLATFORM_WIN32_NT); }
 
 void ReportSystemError(UINT stringId)
 {

@@ -4,22 +4,11 @@
 // and no timer is left running once the dialog has ended.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdlib>
-
 #include "app/app.h"
 #include "dialog/countdown.h"
+#include "invariants.h"
 #include "options/options.h"
 #include "stubstate.h"
-
-namespace {
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -4,25 +4,13 @@
 // what the worker does must follow from the merged request.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "app/app.h"
 #include "dialog/countdown.h"
+#include "invariants.h"
 #include "options/options.h"
 #include "stubstate.h"
-
-namespace {
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-bool IsFlag(int v) { return v == 0 || v == 1; }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
