@@ -101,8 +101,7 @@ int Count(DWORD timeoutMs)
     HWND w = WaitDialog(true, timeoutMs);
     if (!w)
         return 1;
-    std::printf("visible %lu\nvisible-tick %lu\n", static_cast<unsigned long>(Now() - start),
-                static_cast<unsigned long>(Now()));
+    std::printf("visible %lu\n", static_cast<unsigned long>(Now() - start));
     char last[64] = "", text[64];
     while (IsWindow(w) && IsWindowVisible(w) && Now() - start < timeoutMs) {
         // A dialog being torn down answers with nothing: not a value it shows.
@@ -311,8 +310,6 @@ int main(int argc, char **argv)
         rc = MainWindow();
     else if (!std::strcmp(cmd, "new-dialog") && argc > 2)
         rc = NewDialog(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), argc > 3 ? timeout : 30000);
-    else if (!std::strcmp(cmd, "tick"))  // Wine's tick clock, the one its trace time stamps use
-        std::printf("tick %lu\n", static_cast<unsigned long>(Now())), rc = 0;
     else if (!std::strcmp(cmd, "windows"))
         rc = Windows();
     else if (!std::strcmp(cmd, "run") && argc > 3)
