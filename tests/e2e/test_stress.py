@@ -31,7 +31,7 @@ class Stress(KelvorCase):
         d = self.dialog()
         self.assertEqual(self.session.windows(), (1, 1))
         for k in instances[:-1]:
-            self.assertEqual(k.proc.returncode, 0)
+            self.assertEqual(k.exit_code(), 0, k.tail())
             self.assertEqual(k.exit_requests(), [])
         self.assertEqual(self.probe('press', 'ok', 20000)[0], 0)
         self.assertEqual(last.wait(), 0)
@@ -78,7 +78,7 @@ class Stress(KelvorCase):
                 made = k.exit_requests()
                 self.assertLessEqual(len(made), 1)
                 self.assertIn(made, ([], [EXIT_FLAGS[action]]))
-                self.assertEqual(k.proc.returncode, 0)
+                self.assertEqual(k.exit_code(), 0, k.tail())
                 requests += len(made)
                 replaced_in_pause += not made
             self.assertEqual(last.exit_requests(), [EXIT_FLAGS[actions[-1]]])

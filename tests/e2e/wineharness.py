@@ -25,7 +25,7 @@ PROBE = os.environ.get('KELVOR_PROBE') or os.path.join(os.path.dirname(KELVOR), 
 RELAY = ('user32.ExitWindowsEx;user32.GetSystemMenu;user32.DeleteMenu;user32.MessageBoxA;'
          'user32.CreateWindowExA;user32.DialogBoxParamA;kernel32.Sleep;kernelbase.Sleep;'
          'advapi32.OpenProcessToken;advapi32.AdjustTokenPrivileges;advapi32.RegOpenKeyExA;'
-         'advapi32.RegQueryValueExA')
+         'advapi32.RegQueryValueExA;kernel32.ExitProcess')
 DEFAULT_SCREEN = (1024, 768)
 
 # Xvfb and the session's helper outlive the Popen objects that started them, by design.
@@ -229,6 +229,7 @@ class Kelvor:
         Kelvor.count += 1
         self.log = os.path.join(session.state, 'kelvor-%d-%d.log' % (os.getpid(), Kelvor.count))
         self.started = time.time()
+        self.killed = False
         with open(self.log, 'w') as f:
             self.proc = subprocess.Popen([WINE, *argv], env=session.env('+relay,+debugstr,+timestamp'),
                                          stdin=subprocess.DEVNULL, stdout=f, stderr=f)
@@ -236,22 +237,40 @@ class Kelvor:
     def wait(self, timeout=60):
         """The exit code; fails the case rather than hang if the process does not end."""
         try:
-            return self.proc.wait(timeout)
+            self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
             self.kill()
             raise AssertionError('Kelvor.exe still running after %ds' % timeout)
+        return self.exit_code()
+
+    def exit_code(self):
+        """The code the Windows process ended with. Wine's server sends SIGKILL to a Unix process
+        still there about half a second after its last thread ended, which a loaded machine
+        sometimes is: the code is then the one the process passed to ExitProcess, if its trace
+        shows it got that far (past the last DLL's detach). None while running."""
+        code = self.proc.poll()
+        if code == -signal.SIGKILL and not self.killed:
+            ended = self.calls('kernel32.ExitProcess')
+            if ended and re.search(r'L"ntdll.dll",reason=PROCESS_DETACH', self.text()):
+                return ended[-1][0]
+        return code
 
     def running(self):
         return self.proc.poll() is None
 
     def kill(self):
         if self.running():
+            self.killed = True
             self.proc.kill()
             self.proc.wait(10)
 
     def text(self):
         with open(self.log, errors='replace') as f:
             return f.read()
+
+    def tail(self, lines=12):
+        """The end of the trace, for a failure message."""
+        return 'end of %s:\n%s' % (self.log, '\n'.join(self.text().splitlines()[-lines:]))
 
     def calls(self, name):
         """Arguments of each relayed call to `name` (e.g. 'user32.ExitWindowsEx'): numbers as
