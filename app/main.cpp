@@ -154,11 +154,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int)
     }
 
     MSG msg = {};
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    BOOL got;
+    while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    return static_cast<int>(msg.wParam);
+    // -1 is a failed call, not a quit: msg then holds whatever the last message left there.
+    return got == 0 ? static_cast<int>(msg.wParam) : 0;
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -45,11 +45,9 @@ void OnInitDialog(HWND dialog)
         SetItemText(dialog, IDC_MESSAGE, IDS_REBOOT_MESSAGE);
     }
     SetDlgItemInt(dialog, IDC_COUNT, static_cast<UINT>(CountdownSeconds), TRUE);
+    // Without a timer the count stands still and the dialog waits for OK or Cancel: a failure
+    // must never turn into an exit the user had no chance to cancel.
     CountdownTimerId = static_cast<std::uint16_t>(SetTimer(dialog, CountdownTimer, 1000, nullptr));
-    // Without a timer the count could never run out and an unattended request would wait for
-    // ever: go ahead as if it had.
-    if (CountdownTimerId == 0)
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
 }
 
 void OnTimer(HWND dialog)

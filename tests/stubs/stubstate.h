@@ -34,6 +34,7 @@ struct State {
     bool runWorkerInline = false;  // _beginthread runs the thread body before returning
     WNDPROC windowProc = nullptr;  // as registered
     std::deque<MSG> queue;         // posted messages
+    bool getMessageFails = false;  // GetMessageA returns -1 once the queue is empty
     bool quitPosted = false;
     int quitCode = 0;
     std::map<UINT, int> loadStringFails;  // string ids whose load fails

@@ -287,6 +287,11 @@ BOOL GetMessageA(MSG *msg, HWND, UINT, UINT)
         g.queue.pop_front();
         return TRUE;
     }
+    if (g.getMessageFails) {
+        Log("GetMessageA", "error");
+        g.lastError = g.failureError;
+        return -1;  // msg is left as the last message left it
+    }
     // Nothing more will arrive in a test: a real loop would block here for ever.
     Log("GetMessageA", g.quitPosted ? "quit" : "idle");
     *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(g.quitCode), 0, 0, {0, 0}};

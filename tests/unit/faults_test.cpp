@@ -40,7 +40,21 @@ TEST_F(KelvorTest, EveryFailingCallEndsCleanlyWithItsBoxOrNone)
         {"window creation", [] { g.createWindow = nullptr; }, nullptr, nullptr},
         {"worker thread", [] { g.beginThread = static_cast<std::uintptr_t>(-1); }, nullptr, nullptr},
         {"dialog creation", [] { g.dialogFails = true; }, nullptr, nullptr},
-        {"dialog timer", [] { g.setTimerResult = 0; }, nullptr, "ExitWindowsEx(6, 0)"},  // goes ahead
+        // Without a timer the dialog waits for the user: unanswered, it never ends (the stand-in
+        // gives up on it); OK goes ahead, Cancel abandons.
+        {"dialog timer", [] { g.setTimerResult = 0; }, nullptr, nullptr},
+        {"dialog timer, then OK",
+         [] {
+             g.setTimerResult = 0;
+             g.pressAfterTicks = 0, g.press = IDOK;
+         },
+         nullptr, "ExitWindowsEx(6, 0)"},
+        {"dialog timer, then Cancel",
+         [] {
+             g.setTimerResult = 0;
+             g.pressAfterTicks = 0, g.press = IDCANCEL;
+         },
+         nullptr, nullptr},
         {"registry open", [] { g.keyExists = false; }, nullptr, "ExitWindowsEx(1, 0)"},
         {"mode value", [] { g.values.erase("ShutDown.VLX"); }, nullptr, "ExitWindowsEx(1, 0)"},
         {"ForceMode value", [] { g.values.erase("ForceMode"); }, nullptr, "ExitWindowsEx(2, 0)"},
@@ -77,6 +91,18 @@ TEST_F(KelvorTest, EveryFailingCallEndsCleanlyWithItsBoxOrNone)
             EXPECT_THAT(exits, IsEmpty()) << c.fault;
         EXPECT_FALSE(g.timerRunning) << c.fault;
     }
+}
+
+TEST_F(KelvorTest, WithoutATimerTheDialogShowsItsCountAndWaitsForTheUser)
+{
+    using stub::g;
+    ShutdownRequest.ShutCount = 5;
+    g.setTimerResult = 0;
+    EXPECT_EQ(PerformSystemExit(), 1);
+    EXPECT_THAT(stub::Calls({"DialogBoxParamA.end", "PostMessageA", "EndDialog"}),
+                ElementsAre("DialogBoxParamA.end(-2)"));  // still open when the stand-in gave up
+    EXPECT_EQ(g.itemTexts[IDC_COUNT], "5");
+    EXPECT_THAT(stub::Calls({"OpenProcessToken", "ExitWindowsEx", "MessageBoxA"}), IsEmpty());
 }
 
 }  // namespace

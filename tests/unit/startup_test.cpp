@@ -175,6 +175,15 @@ TEST_F(WinMainTest, DefaultRequestRunsToTheEndAndTheLoopQuitsOnTheWorkersClose)
                             "DestroyWindow(256)", "PostQuitMessage(0)", "GetMessageA(\"quit\")"));
 }
 
+TEST_F(WinMainTest, AFailingMessageLoopStillEndsWithExitCodeZero)
+{
+    stub::g.findWindow = {nullptr, self};
+    stub::g.queue.push_back(MSG{self, 0x0400, 7, 0, 0, {0, 0}});  // WM_USER; leaves wParam 7 behind
+    stub::g.getMessageFails = true;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_THAT(stub::Calls({"GetMessageA"}), ElementsAre("GetMessageA(\"error\")"));
+}
+
 TEST_F(WinMainTest, TheTailChoosesTheRequestAfterTheFlagsAreCleared)
 {
     ShutdownRequest.Force = 1;
