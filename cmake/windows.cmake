@@ -28,10 +28,15 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   target_link_libraries(probe PRIVATE gdi32)
 endif()
 
-# The benchmark's floor program, built exactly as Kelvor.exe is. Never shipped.
-add_executable(floor WIN32 bench/floor.cpp)
-target_compile_options(floor PRIVATE -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
-string(REPLACE "KelvorEntry" "FloorEntry" floor_entry ${entry})
-target_link_options(floor PRIVATE -nostartfiles -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
-  -Wl,-e,${floor_entry})
-target_link_libraries(floor PRIVATE kernel32 user32)
+# The benchmark's floors, built exactly as Kelvor.exe is: the bare floor (ExitWindowsEx at once)
+# and the design floor (only what the design needs before it acts). Never shipped.
+set(floor_entry FloorEntry)
+set(design_floor_entry DesignFloorEntry)
+foreach(floor floor design_floor)
+  add_executable(${floor} WIN32 bench/${floor}.cpp)
+  target_compile_options(${floor} PRIVATE -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+  string(REPLACE "KelvorEntry" "${${floor}_entry}" this_entry ${entry})
+  target_link_options(${floor} PRIVATE -nostartfiles -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
+    -Wl,-e,${this_entry})
+  target_link_libraries(${floor} PRIVATE kernel32 user32 msvcrt gcc)
+endforeach()

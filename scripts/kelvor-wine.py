@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Runs the real x86_64 Kelvor.exe under Wine in a private prefix (build/run) and reports what it
-asked Windows to do. Uses your X display when there is one (answer the dialog yourself), else a
-private Xvfb, where the countdown runs out by itself and a screenshot of the dialog is saved.
+"""Runs the real Kelvor.exe under Wine in a private prefix (build/run) and reports what it asked
+Windows to do: the shipping 32-bit build/i686/Kelvor.exe, or with KELVOR_ARCH=x86_64 the 64-bit
+one. Uses your X display when there is one (answer the dialog yourself), else a private Xvfb,
+where the countdown runs out by itself and a screenshot of the dialog is saved.
 
 Usage: scripts/kelvor-wine.py [Kelvor options...]    e.g.  /Reboot /Time: 5
 """
@@ -12,6 +13,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 os.environ.setdefault('KELVOR_E2E_DIR', os.path.join(ROOT, 'build', 'run'))
+os.environ.setdefault('KELVOR_ARCH', 'i686')
 sys.path.insert(0, os.path.join(ROOT, 'tests', 'e2e'))
 import wineharness  # noqa: E402
 
@@ -39,6 +41,7 @@ def main(args):
     else:
         print('No display: Kelvor runs on a private Xvfb; the countdown runs out by itself.')
     session.ensure()
+    print('Running %s' % os.path.relpath(wineharness.KELVOR, ROOT))
     kelvor = session.start_kelvor(*args)
     quiet = any(a.lower() in ('/quiet', '-quiet') for a in args)
     if not quiet:
@@ -51,7 +54,8 @@ def main(args):
             shot = os.path.join(session.state, 'countdown.png')
             if screenshot(session, d, shot):
                 print('Screenshot of the dialog: ' + shot)
-    code = kelvor.proc.wait()
+    kelvor.proc.wait()
+    code = kelvor.exit_code()
     for line in kelvor.debug_lines():
         print('Debugger output: ' + line)
     for args_ in kelvor.calls('user32.MessageBoxA'):

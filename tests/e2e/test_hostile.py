@@ -3,7 +3,7 @@ every type and awkward sizes. Whatever it does, it must not crash and must end w
 import os
 import unittest
 
-from wineharness import RegistryCase, windows_path
+from wineharness import RegistryCase
 
 KEY = r'HKEY_LOCAL_MACHINE\SOFTWARE\Veltrane\Orvane\Parameters'
 VALUES = ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount')
@@ -19,7 +19,7 @@ class Hostile(RegistryCase):
         path = os.path.join(self.session.state, 'hostile.reg')
         with open(path, 'w', newline='\r\n') as f:
             f.write('\n'.join(lines) + '\n')
-        self.session.registry_tool('regedit', '/S', windows_path(path))
+        self.session.import_reg(path)
 
     def assertSurvived(self, k, code):
         self.assertEqual(code, 0)

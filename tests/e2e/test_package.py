@@ -1,15 +1,24 @@
-"""The release zip as an administrator uses it: unpacked, checksums verified, a registry preset
-imported with regedit, and the packaged x86_64 Kelvor.exe run under Wine."""
+"""The release zip as an administrator uses it: unpacked, checksums verified, every registry preset
+imported with regedit into a registry that also holds the rest of the product's settings, and the
+packaged Kelvor.exe of the architecture under test run under Wine."""
 import hashlib
 import os
 import shutil
 import unittest
 import zipfile
 
-from wineharness import RegistryCase, windows_path
+from wineharness import ARCH, KEY, PRODUCT_KEY, RegistryCase
 
 ZIP = os.environ.get('KELVOR_ZIP', '')
-KEY = r'HKLM\SOFTWARE\Veltrane\Orvane\Parameters'
+KELVOR_VALUES = ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount')
+# Settings of the product around Kelvor: on its key, on a sibling of Parameters, and in Parameters.
+UNRELATED = [(PRODUCT_KEY, 'InstallDir', 'REG_SZ', r'C:\Orvane'),
+             (PRODUCT_KEY + r'\Agent', 'Port', 'REG_DWORD', '7777'),
+             (KEY, 'ListenPort', 'REG_DWORD', '5150'),
+             (KEY, 'Owner', 'REG_SZ', 'Operations')]
+# Kelvor's values before each import, none of them what a preset writes.
+EARLIER = [(KEY, 'ShutDown.VLX', 'REG_SZ', 'LogOff'), (KEY, 'ForceMode', 'REG_DWORD', '7'),
+           (KEY, 'QuietMode', 'REG_DWORD', '7'), (KEY, 'ShutCount', 'REG_DWORD', '99')]
 
 
 class Package(RegistryCase):
@@ -21,42 +30,80 @@ class Package(RegistryCase):
         shutil.rmtree(cls.root, ignore_errors=True)
         with zipfile.ZipFile(ZIP) as z:
             z.extractall(cls.root)
-        cls.exe = os.path.join(cls.root, 'x86_64', 'Kelvor.exe')
+        cls.exe = os.path.join(cls.root, ARCH, 'Kelvor.exe')
+        cls.presets = sorted(n for n in os.listdir(os.path.join(cls.root, 'registry')) if n.endswith('.reg'))
 
     def import_preset(self, name):
-        self.session.registry_tool('regedit', '/S', windows_path(os.path.join(self.root, 'registry', name)))
+        self.session.import_reg(os.path.join(self.root, 'registry', name))
+
+    def write(self, values):
+        for key, name, rtype, data in values:
+            self.session.kelvor_reg('add', key, '/v', name, '/t', rtype, '/d', data, '/f')
+
+    def snapshot(self):
+        """Every key and value under the product's key, as `reg query /s` lists them."""
+        out, key = {}, None
+        for line in self.session.kelvor_reg('query', PRODUCT_KEY, '/s', check=False).stdout.splitlines():
+            if line.startswith('HKEY_'):
+                key = line.strip()
+                out[(key, None)] = None
+            elif line.startswith('    ') and key:
+                name, rtype, data = (line.strip().split('    ') + ['', ''])[:3]
+                out[(key, name)] = (rtype, data)
+        return out
 
     def test_checksums_match(self):
         with open(os.path.join(self.root, 'SHA256SUMS')) as f:
             sums = [line.split('  ', 1) for line in f.read().splitlines()]
-        self.assertEqual(len(sums), 7)
+        with zipfile.ZipFile(ZIP) as z:
+            self.assertEqual(sorted(name for _, name in sums), sorted(set(z.namelist()) - {'SHA256SUMS'}))
         for digest, name in sums:
             with open(os.path.join(self.root, name), 'rb') as f:
                 self.assertEqual(hashlib.sha256(f.read()).hexdigest(), digest, name)
 
-    def test_presets_drive_the_packaged_exe(self):
-        self.import_preset('quiet-forced-shutdown-60s.reg')
+    def test_every_preset_touches_only_kelvors_values(self):
+        self.assertGreaterEqual(len(self.presets), 4)
+        for name in self.presets:
+            with self.subTest(preset=name):
+                self.clear()
+                self.write(UNRELATED + EARLIER)
+                before = self.snapshot()
+                self.import_preset(name)
+                after = self.snapshot()
+                changed = {k for k in before.keys() | after.keys() if before.get(k) != after.get(k)}
+                others = {k for k in changed if not (k[0].endswith(r'\Parameters') and k[1] in KELVOR_VALUES)}
+                self.assertEqual(others, set(), 'changed beyond Kelvor\'s values')
+                self.assertEqual(len(before), len(UNRELATED) + len(EARLIER) + 3)  # and the three keys
+                if name.startswith('remove-'):
+                    self.assertEqual([k for k in after if k[1] in KELVOR_VALUES], [])
+
+    def test_presets_do_what_their_names_say(self):
+        self.import_preset('quiet-forced-shutdown.reg')
         k = self.kelvor(exe=self.exe)
         self.assertEqual(k.wait(), 0)
         self.assertEqual(k.calls('user32.DialogBoxParamA'), [])
         self.assertEqual(k.exit_requests(), [5])
         self.settle()
 
-        self.import_preset('reboot-preset.reg')
+        self.import_preset('reboot-after-60s-countdown.reg')
         k = self.kelvor(exe=self.exe)
         d = self.dialog()
         self.assertEqual((d['texts'][1002], d['texts'][1004]), ('Reboot will occur in:', '60'))
-        self.probe('press', 'cancel', 20000)
+        self.probe('press', 'ok', 20000)
         self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [2])  # not forced
         self.settle()
 
         self.import_preset('disable.reg')
         k = self.kelvor(exe=self.exe)
         self.assertEqual(k.wait(), 0)
         self.assertEqual(k.exit_requests(), [])
+        self.settle()
 
-        self.import_preset('remove-all-settings.reg')
-        self.assertNotEqual(self.session.reg('query', KEY, check=False).returncode, 0)
+        self.import_preset('remove-kelvor-presets.reg')
+        k = self.kelvor('/Quiet', exe=self.exe)
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [1])  # the default request: no preset left
 
 
 if __name__ == '__main__':

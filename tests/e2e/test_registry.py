@@ -1,20 +1,32 @@
-"""Registry presets read by the real Kelvor.exe from Wine's registry (HKLM, 64-bit view), each case
-writing its own values with `reg add` and removing the key afterwards."""
+"""Registry presets read by the real Kelvor.exe from Wine's registry (HKLM, in the view the exe
+reads), each case writing its own values with `reg add` and removing the key afterwards."""
 import unittest
 
-from wineharness import RegistryCase
-
-KEY = r'HKLM\SOFTWARE\Veltrane\Orvane\Parameters'
+from wineharness import ARCH, KEY, OTHER_VIEW, VIEW, RegistryCase
 
 
 class Registry(RegistryCase):
 
-    def preset(self, mode='', force=None, quiet=None, count=0):
+    def preset(self, mode='', force=None, quiet=None, count=0, view=VIEW):
         """Writes the mode word (REG_SZ) and the numbers (REG_DWORD); None leaves a value out."""
-        self.session.reg('add', KEY, '/v', 'ShutDown.VLX', '/t', 'REG_SZ', '/d', mode, '/f')
+        self.session.kelvor_reg('add', KEY, '/v', 'ShutDown.VLX', '/t', 'REG_SZ', '/d', mode, '/f', view=view)
         for name, value in (('ForceMode', force), ('QuietMode', quiet), ('ShutCount', count)):
             if value is not None:
-                self.session.reg('add', KEY, '/v', name, '/t', 'REG_DWORD', '/d', '0x%x' % (value & 0xFFFFFFFF), '/f')
+                self.session.kelvor_reg('add', KEY, '/v', name, '/t', 'REG_DWORD', '/d', '0x%x' % (value & 0xFFFFFFFF),
+                                        '/f', view=view)
+
+    def test_only_the_view_the_exe_reads_counts(self):
+        # What an administrator meets on 64-bit Windows: the 32-bit exe reads the 32-bit view
+        # (Wow6432Node), the 64-bit exe the 64-bit one; a preset in the other view is not seen.
+        self.preset('Reboot', count=2, view=OTHER_VIEW)
+        k = self.kelvor('/Quiet')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [1], '%s exe read the %s view' % (ARCH, OTHER_VIEW))
+        self.settle()
+        self.preset('Reboot', count=2)
+        k = self.kelvor('/Quiet')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [2], '%s exe did not read the %s view' % (ARCH, VIEW))
 
     def test_mode_reboot_without_options_reboots(self):
         self.preset('Reboot')

@@ -1,14 +1,16 @@
 """Many real Kelvor.exe instances in quick succession in one prefix: the last one wins, nothing is
 left running, and no instance ever makes a request that is not its own. Observed per process from
 each one's own relay trace."""
-import os
-import shutil
 import time
 import unittest
 
-from wineharness import KelvorCase
+from wineharness import KelvorCase, emulated
 
 EXIT_FLAGS = {'/ShutDown': 1, '/LogOff': 4}  # the quiet actions below: shutdown, forced log-off
+# Twenty instances; ten where every one is a qemu-emulated 32-bit process (about 50 MB and a
+# second of start-up each), which the 2-core machine cannot start quickly enough for twenty to
+# overlap as intended.
+N = 10 if emulated() else 20
 
 
 class Stress(KelvorCase):
@@ -20,9 +22,9 @@ class Stress(KelvorCase):
             time.sleep(0.2)
         return sum(k.running() for k in instances[:-1])
 
-    def test_twenty_instances_the_last_one_wins(self):
+    def test_many_instances_the_last_one_wins(self):
         instances = []
-        for i in range(20):
+        for i in range(N):
             instances.append(self.kelvor('/Time:', '60'))
             time.sleep(0.25)
         self.assertEqual(self.wait_until_alone(instances), 0, 'earlier instances still running')
@@ -37,12 +39,12 @@ class Stress(KelvorCase):
         self.assertEqual(last.wait(), 0)
         self.assertEqual(last.exit_requests(), [1])
         self.assertEqual(self.session.kelvor_processes(), [])
-        print('\n20 instances: %d exit request(s), dialog of pid %s, %d process(es) left'
-              % (sum(len(k.exit_requests()) for k in instances), d['pid'], len(self.session.kelvor_processes())))
+        print('\n%d instances: %d exit request(s), dialog of pid %s, %d process(es) left'
+              % (N, sum(len(k.exit_requests()) for k in instances), d['pid'], len(self.session.kelvor_processes())))
 
     def test_instances_started_together_still_leave_one(self):
         # No pause between them: which one takes the last turn is up to the system; one must remain.
-        instances = [self.kelvor('/Time:', '60') for _ in range(20)]
+        instances = [self.kelvor('/Time:', '60') for _ in range(N)]
         self.dialog()
         deadline = time.time() + 60
         while time.time() < deadline and sum(k.running() for k in instances) > 1:
@@ -57,12 +59,9 @@ class Stress(KelvorCase):
 
     def test_quiet_instances_are_replaced_in_their_pause_or_make_their_own_request(self):
         # Failing exit calls keep the session alive: a request then shows its box until replaced.
-        system32 = os.path.join(self.session.prefix, 'drive_c', 'windows', 'system32')
-        wineboot, hidden = os.path.join(system32, 'wineboot.exe'), os.path.join(self.session.state, 'wineboot.exe')
-        shutil.move(wineboot, hidden)
-        try:
+        with self.session.without_wineboot():
             instances, actions = [], []
-            for i in range(20):
+            for i in range(N):
                 action = ['/ShutDown', '/LogOff'][i % 2]
                 args = ['/Quiet', action] + (['/Force'] if action == '/LogOff' else [])
                 instances.append(self.kelvor(*args))
@@ -83,10 +82,8 @@ class Stress(KelvorCase):
                 replaced_in_pause += not made
             self.assertEqual(last.exit_requests(), [EXIT_FLAGS[actions[-1]]])
             self.assertEqual(self.session.kelvor_processes(), [])
-            print('\n20 quiet instances: %d made their own request, %d replaced in their pause, '
-                  '%d process(es) left' % (requests, replaced_in_pause, len(self.session.kelvor_processes())))
-        finally:
-            shutil.move(hidden, wineboot)
+            print('\n%d quiet instances: %d made their own request, %d replaced in their pause, '
+                  '%d process(es) left' % (N, requests, replaced_in_pause, len(self.session.kelvor_processes())))
 
 
 if __name__ == '__main__':

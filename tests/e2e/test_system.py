@@ -1,8 +1,5 @@
 """Kelvor against the system around it: the Windows families (through Wine's version setting), the
 screen it is placed on, and an exit call that fails."""
-import os
-import re
-import shutil
 import time
 import unittest
 
@@ -80,10 +77,7 @@ class FailingExit(KelvorCase):
     """Wine's ExitWindowsEx starts wineboot.exe; without it the call fails."""
 
     def test_failed_exit_call_shows_its_box_and_waits_for_it(self):
-        system32 = os.path.join(self.session.prefix, 'drive_c', 'windows', 'system32')
-        wineboot, hidden = os.path.join(system32, 'wineboot.exe'), os.path.join(self.session.state, 'wineboot.exe')
-        shutil.move(wineboot, hidden)
-        try:
+        with self.session.without_wineboot():
             k = self.kelvor('/LogOff', '/Time:', '0')
             rc, lines = self.probe('box', 20000, timeout=60)
             self.assertEqual(rc, 0, 'no error box')
@@ -100,8 +94,6 @@ class FailingExit(KelvorCase):
             self.assertTrue(k.running(), 'ended before the box was dismissed')
             self.assertEqual(self.probe('box-ok', 5000)[0], 0)
             self.assertEqual(k.wait(), 0)
-        finally:
-            shutil.move(hidden, wineboot)
 
 
 if __name__ == '__main__':

@@ -1,10 +1,14 @@
 """Runs the real Kelvor.exe under Wine on Xvfb and observes it from outside.
 
-One Wine prefix and one Xvfb display per test run, kept in KELVOR_E2E_DIR and reused by every case;
-cases run one at a time because Kelvor instances in one prefix replace each other. What a case sees
-comes from the real process: its relay trace (the calls it made), its debugger output, its exit
-code, and its windows as the probe program (probe.exe, in the same session) reports them.
+One Wine prefix (win64) and one Xvfb display per test run, kept in KELVOR_E2E_DIR and reused by
+every case; cases run one at a time because Kelvor instances in one prefix replace each other. What
+a case sees comes from the real process: its relay trace (the calls it made), its debugger output,
+its exit code, and its windows as the probe program (x86_64 probe.exe, in the same session)
+reports them. KELVOR_ARCH chooses the executable under test: x86_64, or the shipping i686 one,
+which Wine's 32-bit loader runs (through qemu-user where the kernel cannot run 32-bit code) and
+which reads the 32-bit registry view, as on 64-bit Windows.
 """
+import contextlib
 import os
 import re
 import shutil
@@ -15,11 +19,26 @@ import unittest
 import warnings
 
 WINE = '/usr/lib/wine/wine64'
+WINE32 = '/usr/lib/wine/wine'  # the 32-bit loader: no 64-bit start.exe between us and a 32-bit exe
 WINESERVER = '/usr/lib/wine/wineserver'
 HERE = os.path.dirname(os.path.abspath(__file__))
-STATE = os.environ.get('KELVOR_E2E_DIR') or os.path.join(HERE, '..', '..', 'build', 'e2e')
-KELVOR = os.environ.get('KELVOR_EXE') or os.path.join(HERE, '..', '..', 'build', 'x86_64', 'Kelvor.exe')
-PROBE = os.environ.get('KELVOR_PROBE') or os.path.join(os.path.dirname(KELVOR), 'probe.exe')
+BUILD = os.path.join(HERE, '..', '..', 'build')
+STATE = os.environ.get('KELVOR_E2E_DIR') or os.path.join(BUILD, 'e2e')
+ARCH = os.environ.get('KELVOR_ARCH') or 'x86_64'
+KELVOR = os.environ.get('KELVOR_EXE') or os.path.join(BUILD, ARCH, 'Kelvor.exe')
+PROBE = os.environ.get('KELVOR_PROBE') or os.path.join(BUILD, 'x86_64', 'probe.exe')
+VIEW = '/reg:32' if ARCH == 'i686' else '/reg:64'  # the registry view Kelvor.exe reads
+OTHER_VIEW = '/reg:64' if ARCH == 'i686' else '/reg:32'
+PRODUCT_KEY = r'HKLM\SOFTWARE\Veltrane\Orvane'
+KEY = PRODUCT_KEY + r'\Parameters'
+
+# Faults of qemu-user's emulation of 32-bit code, as they show in a trace. The first comes after
+# the process called ExitProcess (qemu leaves the trap number at -1 in signal frames); the second
+# is Wine's 32-bit wineboot failing to start under emulation, which fails the exit call (unlike a
+# wineboot.exe that a case moved away, it cannot map the shared user data first).
+EXIT_FAULTS = ('Got unexpected trap -1', 'qemu: uncaught target signal')
+LOST_WINEBOOT = re.compile(r'failed to map the shared user data.*?'
+                           r'Failed to run L"C:\\+windows\\+system32\\+wineboot\.exe', re.I | re.S)
 
 # The calls a case can see in a Kelvor process's relay trace.
 RELAY = ('user32.ExitWindowsEx;user32.GetSystemMenu;user32.DeleteMenu;user32.MessageBoxA;'
@@ -39,6 +58,22 @@ def _pid_alive(pid):
             return f.read().rsplit(')', 1)[1].split()[0] != 'Z'
     except (OSError, IndexError, TypeError):
         return False
+
+
+def pe_header(exe):
+    """(is 32-bit, image base, image size) of a PE executable."""
+    with open(exe, 'rb') as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], 'little')
+    opt = pe + 24
+    if head[pe + 4:pe + 6] == b'\x4c\x01':
+        return True, int.from_bytes(head[opt + 28:opt + 32], 'little'), int.from_bytes(head[opt + 56:opt + 60], 'little')
+    return False, int.from_bytes(head[opt + 24:opt + 32], 'little'), int.from_bytes(head[opt + 56:opt + 60], 'little')
+
+
+def emulated():
+    """True when 32-bit programs run through qemu-user (the kernel cannot run them itself)."""
+    return ARCH == 'i686' and _read('/proc/sys/fs/binfmt_misc/qemu-i386', '').startswith('enabled')
 
 
 def _read(path, default=None):
@@ -77,6 +112,33 @@ class Session:
 
     def reg(self, *args, check=True):
         return self.registry_tool('reg', *args, check=check)
+
+    def kelvor_reg(self, *args, view=VIEW, check=True):
+        """reg on the registry view that the Kelvor.exe under test reads (or on `view`)."""
+        return self.reg(*args, view, check=check)
+
+    def import_reg(self, path, view=VIEW):
+        """Imports a .reg file as an administrator would, with the regedit of the given view:
+        on 64-bit Windows the 32-bit one (syswow64) writes the 32-bit view."""
+        regedit = r'C:\windows\syswow64\regedit.exe' if view == '/reg:32' else 'regedit'
+        return self.registry_tool(regedit, '/S', windows_path(path))
+
+    @contextlib.contextmanager
+    def without_wineboot(self):
+        """Wine's ExitWindowsEx starts wineboot.exe (the 64-bit one, or under WoW64 the 32-bit
+        one in syswow64); without it the call fails and the session stays up."""
+        moved = []
+        try:
+            for folder in ('system32', 'syswow64'):
+                path = os.path.join(self.prefix, 'drive_c', 'windows', folder, 'wineboot.exe')
+                if os.path.exists(path):
+                    hidden = os.path.join(self.state, folder + '-wineboot.exe')
+                    shutil.move(path, hidden)
+                    moved.append((hidden, path))
+            yield
+        finally:
+            for hidden, path in moved:
+                shutil.move(hidden, path)
 
     def registry_tool(self, *args, check=True):
         """reg or regedit: idempotent, so a failure right after a session restart (seen once in
@@ -220,40 +282,84 @@ class Session:
         return int(d.get('mains', -1)), int(d.get('dialogs', -1))
 
 
+def _exit_call(trace):
+    """The last ExitProcess call in a trace: (position, code), or None."""
+    ended = list(re.finditer(r'Call kernel32\.ExitProcess\(([0-9a-f]+)\)', trace, re.I))
+    return (ended[-1].start(), int(ended[-1].group(1), 16)) if ended else None
+
+
+def crashed(trace, image=None):
+    """A crash of the process: an unhandled exception, a page fault in its own code (image: its
+    base and size), or any fault at all before it called ExitProcess."""
+    if 'Unhandled exception' in trace:
+        return True
+    for m in re.finditer(r'page fault.*? at address (?:0x)?([0-9a-fA-F]+)', trace):
+        if image is None or image[0] <= int(m.group(1), 16) < image[0] + image[1]:
+            return True
+    ended = _exit_call(trace)
+    before = trace[:ended[0]] if ended else trace
+    return any(f in before for f in EXIT_FAULTS + ('page fault', 'Unhandled'))
+
+
+def exit_code_from_trace(code, trace, image=None):
+    """The exit code of a Windows process from its loader's Unix status and its trace. Two ends
+    are not the process's doing, and both come after it called ExitProcess: Wine's server kills
+    (SIGKILL) a Unix process still there about half a second after its last thread ended, which a
+    loaded machine sometimes is; and qemu-user faults in a few per cent of emulated exits (status
+    1 or -11). The code is then the one passed to ExitProcess. Any crash (see crashed) keeps the
+    status as it is."""
+    ended = _exit_call(trace)
+    if code in (None, 0) or not ended or crashed(trace, image):
+        return code
+    after = trace[ended[0]:]
+    if code == -signal.SIGKILL and 'L"ntdll.dll",reason=PROCESS_DETACH' in after:
+        return ended[1]
+    if code in (1, -signal.SIGSEGV) and any(f in after for f in EXIT_FAULTS):
+        return ended[1]
+    return code
+
+
+class EmulationLostWineboot(AssertionError):
+    """Emulation could not start Wine's 32-bit wineboot: the case is run once more (see main)."""
+
+
 class Kelvor:
     """One real Kelvor.exe process under Wine, its relay trace and debugger output in a log."""
 
     count = 0
+    current_test = ''  # the case that starts the next instances
+    logs = []          # (case, log) of every instance, for the runner's emulation check
 
     def __init__(self, session, argv):
         Kelvor.count += 1
         self.log = os.path.join(session.state, 'kelvor-%d-%d.log' % (os.getpid(), Kelvor.count))
+        Kelvor.logs.append((Kelvor.current_test, self.log))
         self.started = time.time()
         self.killed = False
+        is32, base, size = pe_header(argv[0])
+        self.image = (base, size) if argv[0] != PROBE else None  # Kelvor's own code, when started directly
+        loader = WINE32 if is32 else WINE
         with open(self.log, 'w') as f:
-            self.proc = subprocess.Popen([WINE, *argv], env=session.env('+relay,+debugstr,+timestamp'),
+            self.proc = subprocess.Popen([loader, *argv], env=session.env('+relay,+debugstr,+timestamp'),
                                          stdin=subprocess.DEVNULL, stdout=f, stderr=f)
 
     def wait(self, timeout=60):
         """The exit code; fails the case rather than hang if the process does not end."""
-        try:
-            self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.kill()
-            raise AssertionError('Kelvor.exe still running after %ds' % timeout)
+        deadline = time.time() + timeout
+        while self.proc.poll() is None:
+            if LOST_WINEBOOT.search(self.text()):
+                self.kill()
+                raise EmulationLostWineboot('emulation could not start wineboot: ' + self.tail())
+            if time.time() > deadline:
+                self.kill()
+                raise AssertionError('Kelvor.exe still running after %ds' % timeout)
+            time.sleep(0.2)
         return self.exit_code()
 
     def exit_code(self):
-        """The code the Windows process ended with. Wine's server sends SIGKILL to a Unix process
-        still there about half a second after its last thread ended, which a loaded machine
-        sometimes is: the code is then the one the process passed to ExitProcess, if its trace
-        shows it got that far (past the last DLL's detach). None while running."""
+        """The code the Windows process ended with (see exit_code_from_trace); None while running."""
         code = self.proc.poll()
-        if code == -signal.SIGKILL and not self.killed:
-            ended = self.calls('kernel32.ExitProcess')
-            if ended and re.search(r'L"ntdll.dll",reason=PROCESS_DETACH', self.text()):
-                return ended[-1][0]
-        return code
+        return code if self.killed else exit_code_from_trace(code, self.text(), self.image)
 
     def running(self):
         return self.proc.poll() is None
@@ -296,8 +402,7 @@ class Kelvor:
         return re.findall(r'OutputDebugStringA "(.*)"', self.text())
 
     def crashed(self):
-        t = self.text()
-        return 'Unhandled exception' in t or 'page fault' in t
+        return crashed(self.text(), self.image)
 
 
 def windows_path(path):
@@ -336,6 +441,7 @@ class KelvorCase(unittest.TestCase):
 
     def setUp(self):
         self.started = []
+        Kelvor.current_test = self.id()
 
     def tearDown(self):
         self.settle()
@@ -374,12 +480,43 @@ class RegistryCase(KelvorCase):
         self.clear()
 
     def clear(self):
-        self.session.reg('delete', r'HKLM\SOFTWARE\Veltrane\Orvane', '/f', check=False)
+        for view in (VIEW, OTHER_VIEW):
+            self.session.kelvor_reg('delete', PRODUCT_KEY, '/f', view=view, check=False)
+
+
+def run_module(name):
+    """Runs one test module. A case in which emulation could not start Wine's 32-bit wineboot
+    never counts, passed or failed: it is run once more, and must then pass without that fault."""
+    def run(suite):
+        Kelvor.logs = []
+        result = unittest.TextTestRunner(verbosity=2).run(suite)
+        failed = {getattr(t, 'test_case', t).id() for t, _ in result.failures + result.errors}
+        lost = {case for case, log in Kelvor.logs if LOST_WINEBOOT.search(_read(log, ''))}
+        return failed, lost
+
+    suite = unittest.defaultTestLoader.loadTestsFromName(name)
+    failed, lost = run(suite)
+    if lost:
+        print('emulation could not start wineboot in %s: running once more' % ', '.join(sorted(lost)))
+        again = unittest.TestSuite(t for t in _cases(suite) if t.id() in lost)
+        failed_again, lost_again = run(again)
+        failed = (failed - lost) | failed_again | lost_again
+    print('%s: %s' % (name, 'FAILED ' + ', '.join(sorted(failed)) if failed else 'OK'))
+    return 1 if failed else 0
+
+
+def _cases(suite):
+    for t in suite:
+        yield from (_cases(t) if isinstance(t, unittest.TestSuite) else [t])
 
 
 def main():
-    """`wineharness.py setup|cleanup`: the ctest fixtures around the end-to-end tests."""
+    """`wineharness.py setup|cleanup|test MODULE`: the ctest fixtures around the end-to-end tests,
+    and the runner of one test module."""
     import sys
+    if sys.argv[1:2] == ['test'] and len(sys.argv) == 3:
+        import wineharness  # the module the tests import, not this __main__
+        return wineharness.run_module(sys.argv[2])
     s = Session()
     if sys.argv[1:] == ['setup']:
         s.stop_display()

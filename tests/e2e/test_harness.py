@@ -1,0 +1,72 @@
+"""The harness's own rules for reading a Kelvor process's end, on a recorded trace of the i686
+Kelvor.exe (`/LogOff /Quiet`, run by Wine's 32-bit loader under qemu-user) with the lines that
+emulation faults, Wine's server and real crashes add to it. No Wine is needed."""
+import os
+import signal
+import unittest
+
+from wineharness import LOST_WINEBOOT, crashed, exit_code_from_trace
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+with open(os.path.join(HERE, 'traces', 'i686-logoff-quiet.log'), errors='replace') as f:
+    TRACE = f.read()
+EXIT_CALL = '0108:Call KERNEL32.ExitProcess(00000000)'
+IMAGE = (0x400000, 0x6000)  # the i686 Kelvor.exe in memory
+
+TRAP = '411.796:0108:err:seh:segv_handler Got unexpected trap -1\n'
+QEMU = 'qemu: uncaught target signal 11 (Segmentation fault) - core dumped\n'
+OWN_PAGE_FAULT = 'wine: Unhandled page fault on read access to 00000000 at address 00401BAC (thread 0108)\n'
+SYSTEM_PAGE_FAULT = 'wine: Unhandled page fault on read access to 00000000 at address 7BC12345 (thread 0108)\n'
+EXCEPTION = 'wine: Unhandled exception 0xc0000005 in thread 108 at address 7BC12345\n'
+
+
+def with_line(line, where):
+    """The recorded trace with `line` just before or right after Kelvor's ExitProcess call."""
+    at = TRACE.index(EXIT_CALL)
+    if where == 'after':
+        at = TRACE.index('\n', at) + 1
+    return TRACE[:at] + line + TRACE[at:]
+
+
+class ExitCodeRule(unittest.TestCase):
+
+    def test_faults_after_exit_process_count_as_its_code_and_nothing_else_does(self):
+        cases = [
+            # (what, trace, Unix status, exit code to report)
+            ('clean end', TRACE, 0, 0),
+            ('trap after ExitProcess', with_line(TRAP, 'after'), 1, 0),
+            ('qemu signal after ExitProcess', with_line(QEMU, 'after'), -signal.SIGSEGV, 0),
+            ('late SIGKILL after the last detach', TRACE, -signal.SIGKILL, 0),
+            ('trap before ExitProcess', with_line(TRAP, 'before'), 1, 1),
+            ('qemu signal before ExitProcess', with_line(QEMU, 'before'), -signal.SIGSEGV, -signal.SIGSEGV),
+            ('status 1 without a fault', TRACE, 1, 1),
+            ('trap, then another status', with_line(TRAP, 'after'), 3, 3),
+            ('page fault in Kelvor\'s code after', with_line(TRAP + OWN_PAGE_FAULT, 'after'), 1, 1),
+            ('unhandled exception after', with_line(TRAP + EXCEPTION, 'after'), 1, 1),
+            ('page fault elsewhere after', with_line(TRAP + SYSTEM_PAGE_FAULT, 'after'), 1, 0),
+            ('no ExitProcess call', TRACE.replace(EXIT_CALL, '0108:Call KERNEL32.Sleep(00000000)') + TRAP,
+             1, 1),
+        ]
+        for what, trace, status, expected in cases:
+            with self.subTest(what):
+                self.assertEqual(exit_code_from_trace(status, trace, IMAGE), expected)
+
+    def test_crashes(self):
+        self.assertFalse(crashed(TRACE, IMAGE))
+        self.assertFalse(crashed(with_line(TRAP, 'after'), IMAGE))
+        self.assertTrue(crashed(with_line(TRAP, 'before'), IMAGE))
+        self.assertTrue(crashed(with_line(OWN_PAGE_FAULT, 'after'), IMAGE))
+        self.assertTrue(crashed(with_line(SYSTEM_PAGE_FAULT, 'after'), None))  # image unknown: any
+        self.assertTrue(crashed(with_line(EXCEPTION, 'after'), IMAGE))
+
+    def test_lost_wineboot_needs_the_emulation_fault_not_just_a_missing_wineboot(self):
+        failed = ('0114:err:win:ExitWindowsEx Failed to run '
+                  'L"C:\\\\windows\\\\system32\\\\wineboot.exe --end-session --force --shutdown"\n')
+        mapping = '0118:err:virtual:virtual_map_user_shared_data failed to map the shared user data: c0000018\n'
+        self.assertTrue(LOST_WINEBOOT.search(with_line(mapping + failed, 'before')))
+        self.assertFalse(LOST_WINEBOOT.search(with_line(failed, 'before')))  # wineboot.exe moved away
+        self.assertFalse(LOST_WINEBOOT.search(TRACE))
+
+
+if __name__ == '__main__':
+    unittest.main()
