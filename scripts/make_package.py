@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Writes the release zip byte for byte the same from the same inputs: entries in a fixed order,
 every entry stamped with one time (SOURCE_DATE_EPOCH, else the last commit's), fixed permissions.
-Also writes SHA256SUMS into the zip and <zip>.sha256 beside it.
+It holds both executables, the installer packages, the README, the registry presets and the Group
+Policy template. Also writes SHA256SUMS into the zip and <zip>.sha256 beside it.
 
-make_package.py --version V --source DIR --i686 EXE --x86_64 EXE --out ZIP
+make_package.py --version V --source DIR --i686 EXE --x86_64 EXE --msi MSI [--msi MSI] --out ZIP
 """
 import argparse
 import hashlib
@@ -24,13 +25,18 @@ def main():
     p = argparse.ArgumentParser()
     for name in ('--version', '--source', '--i686', '--x86_64', '--out'):
         p.add_argument(name, required=True)
+    p.add_argument('--msi', action='append', default=[])
     a = p.parse_args()
     entries = {'i686/Kelvor.exe': a.i686, 'x86_64/Kelvor.exe': a.x86_64,
                'README.md': os.path.join(a.source, 'README.md')}
-    registry = os.path.join(a.source, 'registry')
-    for name in sorted(os.listdir(registry)):
-        if name.endswith('.reg'):
-            entries['registry/' + name] = os.path.join(registry, name)
+    for msi in a.msi:
+        entries[os.path.basename(msi)] = msi
+    for folder, suffixes in (('registry', ('.reg',)), ('policy', ('.admx', '.adml'))):
+        for base, _, names in os.walk(os.path.join(a.source, folder)):
+            for name in names:
+                if name.endswith(suffixes):
+                    path = os.path.join(base, name)
+                    entries[os.path.relpath(path, a.source).replace(os.sep, '/')] = path
     contents = {}
     for name, path in entries.items():
         with open(path, 'rb') as f:
@@ -45,7 +51,7 @@ def main():
             info = zipfile.ZipInfo(name, date_time=stamp)
             info.compress_type = zipfile.ZIP_DEFLATED
             info.create_system = 3  # Unix, so that the permissions below are read
-            info.external_attr = (0o100755 if name.endswith('.exe') else 0o100644) << 16
+            info.external_attr = (0o100755 if name.endswith(('.exe', '.msi')) else 0o100644) << 16
             z.writestr(info, contents[name], compresslevel=9)
     os.replace(tmp, a.out)
     with open(a.out, 'rb') as f:

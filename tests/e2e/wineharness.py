@@ -339,6 +339,9 @@ class Kelvor:
         is32, base, size = pe_header(argv[0])
         self.image = (base, size) if argv[0] != PROBE else None  # Kelvor's own code, when started directly
         loader = WINE32 if is32 else WINE
+        drive_c = os.path.join(session.prefix, 'drive_c') + os.sep
+        if argv[0].startswith(drive_c):  # an installed exe runs from its C: path
+            argv = ['C:\\' + argv[0][len(drive_c):].replace('/', '\\'), *argv[1:]]
         with open(self.log, 'w') as f:
             self.proc = subprocess.Popen([loader, *argv], env=session.env('+relay,+debugstr,+timestamp'),
                                          stdin=subprocess.DEVNULL, stdout=f, stderr=f)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds both executables and the zip twice, in two unrelated folders, and requires identical
-# bytes. Usage: reproducible.sh SOURCE_DIR WORK_DIR VERSION_TEXT
+# Builds both executables, both installer packages and the zip twice, in two unrelated folders,
+# and requires identical bytes. Usage: reproducible.sh SOURCE_DIR WORK_DIR VERSION VERSION_TEXT
 set -euo pipefail
-src=$1 work=$2 version=$3
+src=$1 work=$2 number=$3 version=$4
 rm -rf "$work"
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1765000000}
 for tree in first "second/deeper path"; do
@@ -12,11 +12,16 @@ for tree in first "second/deeper path"; do
               -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
         cmake --build "$dir/$arch" --target Kelvor >/dev/null
     done
+    for arch in x86:i686 x64:x86_64; do
+        python3 "$src/scripts/make_msi.py" --version "$number" --arch "${arch%%:*}" \
+            --exe "$dir/${arch#*:}/Kelvor.exe" --out "$dir/Kelvor-$version-${arch%%:*}.msi" >/dev/null
+    done
     python3 "$src/scripts/make_package.py" --version "$version" --source "$src" \
-        --i686 "$dir/i686/Kelvor.exe" --x86_64 "$dir/x86_64/Kelvor.exe" --out "$dir/Kelvor-$version.zip" >/dev/null
+        --i686 "$dir/i686/Kelvor.exe" --x86_64 "$dir/x86_64/Kelvor.exe" \
+        --msi "$dir/Kelvor-$version-x86.msi" --msi "$dir/Kelvor-$version-x64.msi" --out "$dir/Kelvor-$version.zip" >/dev/null
 done
 status=0
-for f in i686/Kelvor.exe x86_64/Kelvor.exe "Kelvor-$version.zip"; do
+for f in i686/Kelvor.exe x86_64/Kelvor.exe "Kelvor-$version-x86.msi" "Kelvor-$version-x64.msi" "Kelvor-$version.zip"; do
     a=$(sha256sum < "$work/first/$f") b=$(sha256sum < "$work/second/deeper path/$f")
     echo "${a%% *}  ${b%% *}  $f"
     [ "$a" = "$b" ] || { echo "DIFFERS: $f"; status=1; }

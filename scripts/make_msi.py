@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""Builds one Windows Installer package of Kelvor.exe with wixl from installer/Kelvor.wxs, byte
+for byte the same from the same inputs.
+
+make_msi.py --version 1.2.1.8 --arch x86|x64 --exe Kelvor.exe --out Kelvor-1.2.1h-x64.msi
+
+- Windows Installer compares only the first three fields of a version, and Kelvor's releases
+  differ in the fourth ("1.2.1h" is 1.2.1.8): the package's version is a.b.(c*100+d), 1.2.108.
+- The product code changes with the version (major upgrade); the package code with the contents.
+  Both are name-based UUIDs, so the same inputs give the same codes.
+- wixl does not take a Component's <Condition>: it is left out for wixl and written into the
+  Component table afterwards with msibuild.
+- wixl and msibuild stamp the summary with the current time, the cabinet keeps the file's time,
+  and wixl draws a random package code: both run at a fixed time (SOURCE_DATE_EPOCH, else the
+  last commit's), the file gets that time, and msibuild sets the package code.
+"""
+import argparse
+import datetime
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import uuid
+import xml.etree.ElementTree as ET
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WXS = os.path.join(ROOT, 'installer', 'Kelvor.wxs')
+NS = {'wix': 'http://schemas.microsoft.com/wix/2006/wi'}
+NAMESPACE = uuid.UUID('9d1e5c3a-4b7f-4e21-a6c8-0f2b7d9e4c51')  # Kelvor's own, for name-based codes
+
+
+def msi_version(version):
+    a, b, c, d = (int(x) for x in version.split('.'))
+    if c * 100 + d > 65535 or d > 99:
+        raise SystemExit('version %s does not fit a package version' % version)
+    return '%d.%d.%d' % (a, b, c * 100 + d)
+
+
+def epoch():
+    if os.environ.get('SOURCE_DATE_EPOCH'):
+        return int(os.environ['SOURCE_DATE_EPOCH'])
+    r = subprocess.run(['git', '-C', ROOT, 'log', '-1', '--format=%ct'], capture_output=True, text=True)
+    return int(r.stdout.strip()) if r.returncode == 0 and r.stdout.strip() else 315532800
+
+
+def component_conditions(text):
+    """The source without its Component conditions, and {component id: condition}."""
+    conditions = {}
+    tree = ET.fromstring(text)
+    for component in tree.iter('{%s}Component' % NS['wix']):
+        for condition in component.findall('wix:Condition', NS):
+            conditions[component.get('Id')] = ' '.join(condition.text.split())
+    stripped = re.sub(r'\s*<Condition>[^<]*</Condition>', '', text)
+    return stripped, conditions
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument('--version', required=True)
+    p.add_argument('--arch', required=True, choices=('x86', 'x64'))
+    p.add_argument('--exe', required=True)
+    p.add_argument('--out', required=True)
+    a = p.parse_args()
+    with open(a.exe, 'rb') as f:
+        exe_digest = hashlib.sha256(f.read()).hexdigest()
+    product = uuid.uuid5(NAMESPACE, 'product %s %s' % (a.arch, a.version))
+    package = uuid.uuid5(NAMESPACE, 'package %s %s %s' % (a.arch, a.version, exe_digest))
+    with open(WXS) as f:
+        source, conditions = component_conditions(f.read())
+    stamp = datetime.datetime.fromtimestamp(max(epoch(), 315532800), datetime.timezone.utc)
+    frozen = ['faketime', '-f', stamp.strftime('%Y-%m-%d %H:%M:%S')]  # a clock that stands still
+    env = dict(os.environ, TZ='UTC')
+    out = os.path.abspath(a.out)
+    with tempfile.TemporaryDirectory() as work:
+        # wixl takes a File's Source relative to where it runs.
+        # The cabinet keeps the file's time: give the copy the package's time.
+        shutil.copyfile(a.exe, os.path.join(work, 'Kelvor.exe'))
+        os.utime(os.path.join(work, 'Kelvor.exe'), (stamp.timestamp(), stamp.timestamp()))
+        with open(os.path.join(work, 'Kelvor.wxs'), 'w') as f:
+            f.write(source)
+        defines = {'Arch': a.arch, 'Version': msi_version(a.version), 'VersionText': version_text(a.version),
+                   'ProductCode': str(product).upper(), 'Exe': 'Kelvor.exe'}
+        cmd = frozen + ['wixl', '-a', a.arch, '-o', out + '.tmp']
+        for name, value in defines.items():
+            cmd += ['-D', '%s=%s' % (name, value)]
+        subprocess.run(cmd + ['Kelvor.wxs'], cwd=work, env=env, check=True)
+        queries = ["UPDATE `Component` SET `Condition` = '%s' WHERE `Component` = '%s'" % (c, i)
+                   for i, c in sorted(conditions.items())]
+        args = frozen + ['msibuild', out + '.tmp']
+        for q in queries:
+            args += ['-q', q]
+        args += ['-s', 'Kelvor %s' % version_text(a.version), 'Veltrane',
+                 '%s;1033' % ('x64' if a.arch == 'x64' else 'Intel'), '{%s}' % str(package).upper()]
+        subprocess.run(args, env=env, check=True)
+    os.replace(out + '.tmp', out)
+    print('%s  %s' % (hashlib.sha256(open(out, 'rb').read()).hexdigest(), out))
+
+
+def version_text(version):
+    """1.2.1.8 as Kelvor shows it: 1.2.1h."""
+    a, b, c, d = version.split('.')
+    return '%s.%s.%s%s' % (a, b, c, chr(96 + int(d)))
+
+
+if __name__ == '__main__':
+    main()

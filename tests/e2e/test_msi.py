@@ -1,0 +1,179 @@
+"""The Windows Installer packages under Wine's real msiexec, as an administrator deploys them: silent
+install with and without preset properties, the installed exe run from Program Files, the x86
+package in the 32-bit locations, uninstall, major upgrade and refused downgrade. The registry
+already holds other settings of the product, which must come through every step unchanged."""
+import hashlib
+import os
+import subprocess
+import unittest
+
+from wineharness import BUILD, KEY, PRODUCT_KEY, RegistryCase
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.join(HERE, '..', '..')
+VERSION = os.environ.get('KELVOR_VERSION', '1.2.1.8')
+TEXT = os.environ.get('KELVOR_VERSION_TEXT', '1.2.1h')
+PACKAGES = {arch: os.path.join(BUILD, 'Kelvor-%s-%s.msi' % (TEXT, arch)) for arch in ('x86', 'x64')}
+EXES = {'x86': os.path.join(BUILD, 'i686', 'Kelvor.exe'), 'x64': os.path.join(BUILD, 'x86_64', 'Kelvor.exe')}
+FOLDERS = {'x86': 'Program Files (x86)', 'x64': 'Program Files'}
+VIEWS = {'x86': '/reg:32', 'x64': '/reg:64'}
+KELVOR_VALUES = ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount')
+UNRELATED = [(PRODUCT_KEY, 'InstallDir', 'REG_SZ', r'C:\Orvane'),
+             (PRODUCT_KEY + r'\Agent', 'Port', 'REG_DWORD', '0x1e61'),
+             (KEY, 'ListenPort', 'REG_DWORD', '0x141e')]
+
+
+def property_of(msi, name):
+    out = subprocess.run(['msiinfo', 'export', msi, 'Property'], capture_output=True, text=True, check=True).stdout
+    return next(line.split('\t')[1] for line in out.splitlines() if line.startswith(name + '\t'))
+
+
+class Installer(RegistryCase):
+
+    def setUp(self):
+        super().setUp()
+        for view in VIEWS.values():
+            for key, name, rtype, data in UNRELATED:
+                self.session.kelvor_reg('add', key, '/v', name, '/t', rtype, '/d', data, '/f', view=view)
+        self.before = {view: self.snapshot(view) for view in VIEWS.values()}
+
+    def tearDown(self):
+        for msi in PACKAGES.values():
+            self.msiexec('/x', property_of(msi, 'ProductCode'))
+        super().tearDown()
+
+    def msiexec(self, *args, timeout=180):
+        return self.session.wine('msiexec', *args, '/qn', timeout=timeout, check=False).returncode
+
+    def install(self, arch, *properties, msi=None):
+        return self.msiexec('/i', self.c_path(msi or PACKAGES[arch]), *properties)
+
+    def c_path(self, path):
+        return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+    def installed_exe(self, arch):
+        return os.path.join(self.session.prefix, 'drive_c', FOLDERS[arch], 'Veltrane', 'Orvane', 'Kelvor.exe')
+
+    def snapshot(self, view):
+        values, key = {}, None
+        for line in self.session.kelvor_reg('query', PRODUCT_KEY, '/s', view=view, check=False).stdout.splitlines():
+            if line.startswith('HKEY_'):
+                key = line.strip()
+            elif line.startswith('    ') and key:
+                name, rtype, data = (line.strip().split('    ') + ['', ''])[:3]
+                values[(key.rsplit('\\', 1)[-1], name)] = (rtype, data)
+        return values
+
+    def kelvor_values(self, view):
+        return {name: v for (key, name), v in self.snapshot(view).items() if key == 'Parameters' and name in KELVOR_VALUES}
+
+    def assertOnlyKelvorChanged(self):
+        for view, before in self.before.items():
+            others = {k: v for k, v in self.snapshot(view).items() if k[1] not in KELVOR_VALUES}
+            self.assertEqual(others, before, view)
+
+    def assertRemoved(self, arch):
+        self.assertFalse(os.path.exists(os.path.join(self.session.prefix, 'drive_c', FOLDERS[arch], 'Veltrane')))
+        for view in VIEWS.values():
+            self.assertEqual(self.kelvor_values(view), {}, view)
+        self.assertOnlyKelvorChanged()
+
+    def run_installed(self, arch, *args):
+        return self.kelvor(*args, exe=self.installed_exe(arch))
+
+    def test_without_properties_installs_only_the_exe(self):
+        self.assertEqual(self.install('x64'), 0)
+        with open(self.installed_exe('x64'), 'rb') as f, open(EXES['x64'], 'rb') as g:
+            self.assertEqual(hashlib.sha256(f.read()).digest(), hashlib.sha256(g.read()).digest())
+        self.assertEqual({view: self.kelvor_values(view) for view in VIEWS.values()}, {'/reg:32': {}, '/reg:64': {}})
+        self.assertOnlyKelvorChanged()
+        k = self.run_installed('x64', '/LogOff', '/Quiet')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [0])
+        self.settle()
+        self.assertEqual(self.msiexec('/x', self.c_path(PACKAGES['x64'])), 0)
+        self.assertRemoved('x64')
+
+    def test_preset_properties_are_written_whole_and_removed_with_the_package(self):
+        self.assertEqual(self.install('x64', 'KELVOR_MODE=Reboot', 'KELVOR_COUNTDOWN=7'), 0)
+        self.assertEqual(self.kelvor_values('/reg:64'), {'ShutDown.VLX': ('REG_SZ', 'Reboot'),
+                                                         'ForceMode': ('REG_DWORD', '0x0'),
+                                                         'QuietMode': ('REG_DWORD', '0x0'),
+                                                         'ShutCount': ('REG_DWORD', '0x7')})
+        self.assertEqual(self.kelvor_values('/reg:32'), {})
+        k = self.run_installed('x64')
+        d = self.dialog()
+        self.assertEqual((d['texts'][1002], d['texts'][1004]), ('Reboot will occur in:', '7'))
+        self.probe('press', 'ok', 20000)
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [2])
+        self.settle()
+        self.assertEqual(self.msiexec('/x', self.c_path(PACKAGES['x64'])), 0)
+        self.assertRemoved('x64')
+
+        # One property alone still writes all four, the others at their neutral values.
+        self.assertEqual(self.install('x64', 'KELVOR_FORCE=1', 'KELVOR_QUIET=1'), 0)
+        self.assertEqual(self.kelvor_values('/reg:64'), {'ShutDown.VLX': ('REG_SZ', ''),
+                                                         'ForceMode': ('REG_DWORD', '0x1'),
+                                                         'QuietMode': ('REG_DWORD', '0x1'),
+                                                         'ShutCount': ('REG_DWORD', '0x0')})
+        k = self.run_installed('x64', '/Reboot')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [6])
+
+    def test_x86_package_uses_the_32bit_locations(self):
+        self.assertEqual(self.install('x86', 'KELVOR_MODE=LogOff', 'KELVOR_QUIET=1'), 0)
+        self.assertTrue(os.path.exists(self.installed_exe('x86')))
+        self.assertFalse(os.path.exists(self.installed_exe('x64')))
+        self.assertEqual(self.kelvor_values('/reg:64'), {})
+        self.assertEqual(self.kelvor_values('/reg:32')['ShutDown.VLX'], ('REG_SZ', 'LogOff'))
+        k = self.run_installed('x86')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [0])
+        self.settle()
+        self.assertEqual(self.msiexec('/x', self.c_path(PACKAGES['x86'])), 0)
+        self.assertRemoved('x86')
+
+    def test_invalid_properties_are_refused(self):
+        for prop in ('KELVOR_MODE=reboot', 'KELVOR_FORCE=yes', 'KELVOR_COUNTDOWN=-5', 'KELVOR_COUNTDOWN=ten'):
+            with self.subTest(prop):
+                self.assertEqual(self.install('x64', prop), 1603)
+                self.assertFalse(os.path.exists(self.installed_exe('x64')))
+                self.assertEqual(self.kelvor_values('/reg:64'), {})
+
+    def test_upgrade_replaces_downgrade_is_refused(self):
+        work = os.path.join(self.session.state, 'msi')
+        os.makedirs(work, exist_ok=True)
+        newer, rebuilt = os.path.join(work, 'newer.msi'), os.path.join(work, 'rebuilt.msi')
+        a, b, c, d = VERSION.split('.')
+        make = [os.path.join(ROOT, 'scripts', 'make_msi.py'), '--arch', 'x64', '--exe', EXES['x64']]
+        subprocess.run(['python3', *make, '--version', '.'.join((a, b, c, str(int(d) + 1))), '--out', newer],
+                       check=True, capture_output=True)
+        # The same version built from other contents: a different package of the same product.
+        changed = os.path.join(work, 'Kelvor.exe')
+        with open(EXES['x64'], 'rb') as f, open(changed, 'wb') as g:
+            g.write(f.read() + b'\0')
+        subprocess.run(['python3', *make[:-1], changed, '--version', VERSION, '--out', rebuilt],
+                       check=True, capture_output=True)
+        uninstall = r'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+
+        def products():
+            out = self.session.reg('query', uninstall, check=False).stdout
+            return {code for code in (property_of(PACKAGES['x64'], 'ProductCode'), property_of(newer, 'ProductCode'))
+                    if code.lower() in out.lower()}
+
+        self.assertEqual(self.install('x64', 'KELVOR_MODE=Reboot', 'KELVOR_COUNTDOWN=30'), 0)
+        self.assertEqual(self.install('x64', msi=rebuilt), 1638)
+        self.assertEqual(self.install('x64', 'KELVOR_MODE=LogOff', 'KELVOR_COUNTDOWN=30', msi=newer), 0)
+        self.assertEqual(products(), {property_of(newer, 'ProductCode')})
+        self.assertEqual(self.kelvor_values('/reg:64')['ShutDown.VLX'], ('REG_SZ', 'LogOff'))
+        self.assertEqual(self.install('x64'), 1603)  # older over newer
+        self.assertEqual(products(), {property_of(newer, 'ProductCode')})
+        self.assertTrue(os.path.exists(self.installed_exe('x64')))
+        self.assertEqual(self.msiexec('/x', self.c_path(newer)), 0)
+        self.assertEqual(products(), set())
+        self.assertRemoved('x64')
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,165 @@
+"""The Group Policy administrative template: read back and checked for consistency with itself, its
+texts and Kelvor's string table; then each policy state applied to the registry as Group Policy
+writes it (the machine's native view, read by the 64-bit Kelvor.exe) and the real exe run."""
+import os
+import re
+import unittest
+import xml.etree.ElementTree as ET
+
+from wineharness import BUILD, KEY, PRODUCT_KEY, RegistryCase
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.join(HERE, '..', '..')
+NS = '{http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions}'
+ADMX = ET.parse(os.path.join(ROOT, 'policy', 'Kelvor.admx')).getroot()
+ADML = ET.parse(os.path.join(ROOT, 'policy', 'en-US', 'Kelvor.adml')).getroot()
+POLICY = ADMX.find('%spolicies/%spolicy' % (NS, NS))
+ELEMENTS = list(POLICY.find(NS + 'elements'))
+EXE = os.path.join(BUILD, 'x86_64', 'Kelvor.exe')  # Group Policy writes the 64-bit view
+
+
+def kelvor_strings():
+    """Kelvor's string table as the resource script defines it: {IDS_NAME: text}."""
+    with open(os.path.join(ROOT, 'res', 'Kelvor.rc')) as f:
+        return {m.group(1): m.group(2).replace('\\\\', '\\') for m in re.finditer(r'(IDS_\w+),\s*"(.*)"', f.read())}
+
+
+def value_of(holder):
+    """(registry type, data) of a <value>, <trueValue> or <falseValue>; None for <delete/>."""
+    child = holder[0]
+    if child.tag == NS + 'delete':
+        return None
+    if child.tag == NS + 'decimal':
+        return 'REG_DWORD', child.get('value')
+    return 'REG_SZ', child.text or ''
+
+
+def policy_writes(state, choices=None):
+    """What Group Policy writes for the policy: [(value name, (type, data) or None to delete)].
+    Enabled: each element's value from `choices` (enum item index, bool, or number); disabled:
+    every element's value deleted, then the disabled list applied."""
+    writes = []
+    for element in ELEMENTS:
+        kind, name = element.tag[len(NS):], element.get('valueName')
+        if state == 'disabled':
+            writes.append((name, None))
+        elif kind == 'enum':
+            writes.append((name, value_of(element.findall(NS + 'item')[choices[element.get('id')]].find(NS + 'value'))))
+        elif kind == 'boolean':
+            writes.append((name, value_of(element.find(NS + ('trueValue' if choices[element.get('id')] else 'falseValue')))))
+        elif kind == 'decimal':
+            writes.append((name, ('REG_DWORD', str(choices[element.get('id')]))))
+    if state == 'disabled':
+        writes += [(item.get('valueName'), value_of(item.find(NS + 'value')))
+                   for item in POLICY.findall('%sdisabledList/%sitem' % (NS, NS))]
+    return writes
+
+
+class Template(unittest.TestCase):
+    """Well-formed and consistent: no Wine needed."""
+
+    def test_every_reference_resolves(self):
+        strings = {s.get('id') for s in ADML.iter(NS + 'string')}
+        presentations = {p.get('id'): p for p in ADML.iter(NS + 'presentation')}
+        text = ET.tostring(ADMX, encoding='unicode')
+        for ref in re.findall(r'\$\(string\.(\w+)\)', text):
+            self.assertIn(ref, strings)
+        for ref in re.findall(r'\$\(presentation\.(\w+)\)', text):
+            self.assertIn(ref, presentations)
+        categories = {c.get('name') for c in ADMX.iter(NS + 'category')}
+        self.assertEqual(len(categories), 1)
+        self.assertIn(POLICY.find(NS + 'parentCategory').get('ref'), categories)
+        supported = {d.get('name') for d in ADMX.iter(NS + 'definition')}
+        self.assertIn(POLICY.find(NS + 'supportedOn').get('ref'), supported)
+        # Every control names an element, every element has its control, of the matching kind.
+        controls = {c.get('refId'): c.tag[len(NS):] for c in presentations[POLICY.get('name')]}
+        kinds = {'enum': 'dropdownList', 'boolean': 'checkBox', 'decimal': 'decimalTextBox'}
+        self.assertEqual(controls, {e.get('id'): kinds[e.tag[len(NS):]] for e in ELEMENTS})
+
+    def test_writes_exactly_kelvors_values_under_kelvors_key(self):
+        ids = kelvor_strings()
+        self.assertEqual(POLICY.get('key'), ids['IDS_REGISTRY_KEY'])
+        self.assertEqual(POLICY.get('class'), 'Machine')
+        self.assertIsNone(POLICY.get('valueName'))
+        self.assertTrue(all(e.get('key') in (None, POLICY.get('key')) for e in ELEMENTS))
+        for item in POLICY.findall('%sdisabledList/%sitem' % (NS, NS)):
+            self.assertEqual(item.get('key'), POLICY.get('key'))
+        names = {ids['IDS_MODE_VALUE']: 'REG_SZ', 'ForceMode': 'REG_DWORD', 'QuietMode': 'REG_DWORD',
+                 'ShutCount': 'REG_DWORD'}
+        enabled = policy_writes('enabled', {'Mode': 1, 'Force': True, 'Quiet': False, 'Countdown': 60})
+        self.assertEqual({name: value[0] for name, value in enabled}, names)
+        self.assertEqual(set(policy_writes('disabled')), {(name, None) for name in names})
+        # Kelvor needs the mode word and the countdown together: both are always written.
+        required = {e.get('valueName') for e in ELEMENTS if e.get('required') == 'true'}
+        self.assertEqual(required, {ids['IDS_MODE_VALUE'], 'ShutCount'})
+
+    def test_mode_choices_are_the_words_kelvor_understands(self):
+        ids = kelvor_strings()
+        enum = next(e for e in ELEMENTS if e.tag == NS + 'enum')
+        words = [value_of(item.find(NS + 'value')) for item in enum.findall(NS + 'item')]
+        self.assertEqual(sorted(words), sorted([('REG_SZ', ''), ('REG_SZ', ids['IDS_KEY_LOGOFF']),
+                                                ('REG_SZ', ids['IDS_KEY_REBOOT']), ('REG_SZ', ids['IDS_MODE_DISABLE'])]))
+        countdown = next(e for e in ELEMENTS if e.tag == NS + 'decimal')
+        self.assertEqual((countdown.get('minValue'), countdown.get('maxValue')), ('0', '86400'))
+
+
+class PolicyStates(RegistryCase):
+    """Each state as Group Policy writes it, then the real 64-bit Kelvor.exe."""
+
+    UNRELATED = [(PRODUCT_KEY, 'InstallDir', 'REG_SZ', r'C:\Orvane'), (KEY, 'ListenPort', 'REG_DWORD', '5150')]
+
+    def apply(self, state, **choices):
+        for name, value in policy_writes(state, choices):
+            if value is None:
+                self.session.kelvor_reg('delete', KEY, '/v', name, '/f', view='/reg:64', check=False)
+            else:
+                self.session.kelvor_reg('add', KEY, '/v', name, '/t', value[0], '/d', value[1], '/f', view='/reg:64')
+
+    def run_kelvor(self, *args):
+        return self.kelvor(*args, exe=EXE)
+
+    def test_enabled_with_each_mode(self):
+        # Mode items: 0 shut down (no word), 1 LogOff, 2 Reboot, 3 Disable.
+        self.apply('enabled', Mode=0, Force=True, Quiet=True, Countdown=60)
+        k = self.run_kelvor()
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual((k.calls('user32.DialogBoxParamA'), k.exit_requests()), ([], [5]))
+        self.settle()
+
+        self.apply('enabled', Mode=1, Force=False, Quiet=True, Countdown=60)
+        k = self.run_kelvor()
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [0])
+        self.settle()
+
+        self.apply('enabled', Mode=2, Force=False, Quiet=False, Countdown=45)
+        k = self.run_kelvor()
+        d = self.dialog()
+        self.assertEqual((d['texts'][1002], d['texts'][1004]), ('Reboot will occur in:', '45'))
+        self.probe('press', 'ok', 20000)
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [2])
+        self.settle()
+
+        self.apply('enabled', Mode=3, Force=True, Quiet=True, Countdown=0)
+        k = self.run_kelvor()
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual((k.calls('user32.DialogBoxParamA'), k.exit_requests()), ([], []))
+
+    def test_disabled_removes_only_kelvors_values(self):
+        for key, name, rtype, data in self.UNRELATED:
+            self.session.kelvor_reg('add', key, '/v', name, '/t', rtype, '/d', data, '/f', view='/reg:64')
+        self.apply('enabled', Mode=3, Force=True, Quiet=True, Countdown=0)
+        self.apply('disabled')
+        listed = self.session.kelvor_reg('query', PRODUCT_KEY, '/s', view='/reg:64').stdout
+        for name in ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount'):
+            self.assertNotIn(name, listed)
+        for _, name, _, _ in self.UNRELATED:
+            self.assertIn(name, listed)
+        k = self.run_kelvor('/Quiet')
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [1])  # no preset: the default shutdown
+
+
+if __name__ == '__main__':
+    unittest.main()
