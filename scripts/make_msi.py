@@ -8,8 +8,9 @@ make_msi.py --version 1.2.1.8 --arch x86|x64 --exe Kelvor.exe --out Kelvor-1.2.1
   differ in the fourth ("1.2.1h" is 1.2.1.8): the package's version is a.b.(c*100+d), 1.2.108.
 - The product code changes with the version (major upgrade); the package code with the contents.
   Both are name-based UUIDs, so the same inputs give the same codes.
-- wixl does not take a Component's <Condition>: it is left out for wixl and written into the
-  Component table afterwards with msibuild.
+- wixl takes neither a Component's <Condition> nor a <ComponentSearch>: both are left out for
+  wixl and written into their tables afterwards with msibuild (a search with AppSearch in both
+  sequences).
 - wixl and msibuild stamp the summary with the current time, the cabinet keeps the file's time,
   and wixl draws a random package code: both run at a fixed time (SOURCE_DATE_EPOCH, else the
   last commit's), the file gets that time, and msibuild sets the package code.
@@ -45,15 +46,28 @@ def epoch():
     return int(r.stdout.strip()) if r.returncode == 0 and r.stdout.strip() else 315532800
 
 
-def component_conditions(text):
-    """The source without its Component conditions, and {component id: condition}."""
-    conditions = {}
+def after_wixl(text):
+    """The source as wixl takes it, and the SQL that puts back what wixl leaves out."""
+    queries = []
     tree = ET.fromstring(text)
     for component in tree.iter('{%s}Component' % NS['wix']):
         for condition in component.findall('wix:Condition', NS):
-            conditions[component.get('Id')] = ' '.join(condition.text.split())
+            queries.append("UPDATE `Component` SET `Condition` = '%s' WHERE `Component` = '%s'"
+                           % (' '.join(condition.text.split()), component.get('Id')))
+    searches = [(prop.get('Id'), search) for prop in tree.iter('{%s}Property' % NS['wix'])
+                for search in prop.findall('wix:ComponentSearch', NS)]
+    if searches:
+        queries.append('CREATE TABLE `CompLocator` (`Signature_` CHAR(72) NOT NULL, `ComponentId` CHAR(38) NOT NULL, '
+                       '`Type` SHORT PRIMARY KEY `Signature_`)')
+        for sequence in ('InstallExecuteSequence', 'InstallUISequence'):
+            queries.append("INSERT INTO `%s` (`Action`, `Sequence`) VALUES ('AppSearch', 50)" % sequence)
+    for prop, search in searches:
+        queries.append("INSERT INTO `CompLocator` (`Signature_`, `ComponentId`, `Type`) VALUES ('%s', '{%s}', %d)"
+                       % (search.get('Id'), search.get('Guid').upper(), 1 if search.get('Type') == 'file' else 0))
+        queries.append("INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('%s', '%s')" % (prop, search.get('Id')))
     stripped = re.sub(r'\s*<Condition>[^<]*</Condition>', '', text)
-    return stripped, conditions
+    stripped = re.sub(r'\s*<Property Id="\w+">\s*<ComponentSearch [^>]*/>\s*</Property>', '', stripped)
+    return stripped, queries
 
 
 def main():
@@ -67,27 +81,28 @@ def main():
         exe_digest = hashlib.sha256(f.read()).hexdigest()
     product = uuid.uuid5(NAMESPACE, 'product %s %s' % (a.arch, a.version))
     package = uuid.uuid5(NAMESPACE, 'package %s %s %s' % (a.arch, a.version, exe_digest))
-    with open(WXS) as f:
-        source, conditions = component_conditions(f.read())
     stamp = datetime.datetime.fromtimestamp(max(epoch(), 315532800), datetime.timezone.utc)
     frozen = ['faketime', '-f', stamp.strftime('%Y-%m-%d %H:%M:%S')]  # a clock that stands still
     env = dict(os.environ, TZ='UTC')
     out = os.path.abspath(a.out)
     with tempfile.TemporaryDirectory() as work:
         # wixl takes a File's Source relative to where it runs.
-        # The cabinet keeps the file's time: give the copy the package's time.
-        shutil.copyfile(a.exe, os.path.join(work, 'Kelvor.exe'))
-        os.utime(os.path.join(work, 'Kelvor.exe'), (stamp.timestamp(), stamp.timestamp()))
-        with open(os.path.join(work, 'Kelvor.wxs'), 'w') as f:
-            f.write(source)
+        # The cabinet keeps the files' times: give the copies the package's time.
+        for source, name in ((a.exe, 'Kelvor.exe'), (os.path.join(ROOT, 'installer', 'Kelvor-presets.txt'),
+                                                     'Kelvor-presets.txt')):
+            shutil.copyfile(source, os.path.join(work, name))
+            os.utime(os.path.join(work, name), (stamp.timestamp(), stamp.timestamp()))
         defines = {'Arch': a.arch, 'Version': msi_version(a.version), 'VersionText': version_text(a.version),
                    'ProductCode': str(product).upper(), 'Exe': 'Kelvor.exe'}
-        cmd = frozen + ['wixl', '-a', a.arch, '-o', out + '.tmp']
+        wixl = ['wixl', '-a', a.arch]
         for name, value in defines.items():
-            cmd += ['-D', '%s=%s' % (name, value)]
-        subprocess.run(cmd + ['Kelvor.wxs'], cwd=work, env=env, check=True)
-        queries = ["UPDATE `Component` SET `Condition` = '%s' WHERE `Component` = '%s'" % (c, i)
-                   for i, c in sorted(conditions.items())]
+            wixl += ['-D', '%s=%s' % (name, value)]
+        # The preprocessed source, with what wixl cannot take moved into SQL for msibuild.
+        preprocessed = subprocess.run(wixl + ['-E', WXS], env=env, check=True, capture_output=True, text=True).stdout
+        source, queries = after_wixl(preprocessed)
+        with open(os.path.join(work, 'Kelvor.wxs'), 'w') as f:
+            f.write(source)
+        subprocess.run(frozen + wixl + ['-o', out + '.tmp', 'Kelvor.wxs'], cwd=work, env=env, check=True)
         args = frozen + ['msibuild', out + '.tmp']
         for q in queries:
             args += ['-q', q]

@@ -38,12 +38,13 @@ class Installer(RegistryCase):
         self.before = {view: self.snapshot(view) for view in VIEWS.values()}
 
     def tearDown(self):
+        self.settle()  # a case's exit request may have ended the session
         for msi in PACKAGES.values():
             self.msiexec('/x', property_of(msi, 'ProductCode'))
         super().tearDown()
 
-    def msiexec(self, *args, timeout=180):
-        return self.session.wine('msiexec', *args, '/qn', timeout=timeout, check=False).returncode
+    def msiexec(self, *args):
+        return self.session.run_windows(r'C:\windows\system32\msiexec.exe', 'msiexec %s /qn' % ' '.join(args))
 
     def install(self, arch, *properties, msi=None):
         return self.msiexec('/i', self.c_path(msi or PACKAGES[arch]), *properties)
@@ -85,14 +86,21 @@ class Installer(RegistryCase):
         self.assertEqual(self.install('x64'), 0)
         with open(self.installed_exe('x64'), 'rb') as f, open(EXES['x64'], 'rb') as g:
             self.assertEqual(hashlib.sha256(f.read()).digest(), hashlib.sha256(g.read()).digest())
+        self.assertEqual(os.listdir(os.path.dirname(self.installed_exe('x64'))), ['Kelvor.exe'])
         self.assertEqual({view: self.kelvor_values(view) for view in VIEWS.values()}, {'/reg:32': {}, '/reg:64': {}})
         self.assertOnlyKelvorChanged()
         k = self.run_installed('x64', '/LogOff', '/Quiet')
         self.assertEqual(k.wait(), 0)
         self.assertEqual(k.exit_requests(), [0])
         self.settle()
+        # Presets that someone else wrote (Group Policy, a .reg file) are not the package's.
+        self.session.kelvor_reg('add', KEY, '/v', 'ShutDown.VLX', '/t', 'REG_SZ', '/d', 'Reboot', '/f', view='/reg:64')
+        self.session.kelvor_reg('add', KEY, '/v', 'ShutCount', '/t', 'REG_DWORD', '/d', '9', '/f', view='/reg:64')
         self.assertEqual(self.msiexec('/x', self.c_path(PACKAGES['x64'])), 0)
-        self.assertRemoved('x64')
+        self.assertFalse(os.path.exists(os.path.join(self.session.prefix, 'drive_c', FOLDERS['x64'], 'Veltrane')))
+        self.assertEqual(self.kelvor_values('/reg:64'), {'ShutDown.VLX': ('REG_SZ', 'Reboot'),
+                                                         'ShutCount': ('REG_DWORD', '0x9')})
+        self.assertOnlyKelvorChanged()
 
     def test_preset_properties_are_written_whole_and_removed_with_the_package(self):
         self.assertEqual(self.install('x64', 'KELVOR_MODE=Reboot', 'KELVOR_COUNTDOWN=7'), 0)
@@ -101,6 +109,8 @@ class Installer(RegistryCase):
                                                          'QuietMode': ('REG_DWORD', '0x0'),
                                                          'ShutCount': ('REG_DWORD', '0x7')})
         self.assertEqual(self.kelvor_values('/reg:32'), {})
+        # The note that marks the presets as this installation's, so that uninstall removes them.
+        self.assertEqual(sorted(os.listdir(os.path.dirname(self.installed_exe('x64')))), ['Kelvor-presets.txt', 'Kelvor.exe'])
         k = self.run_installed('x64')
         d = self.dialog()
         self.assertEqual((d['texts'][1002], d['texts'][1004]), ('Reboot will occur in:', '7'))
@@ -144,17 +154,16 @@ class Installer(RegistryCase):
     def test_upgrade_replaces_downgrade_is_refused(self):
         work = os.path.join(self.session.state, 'msi')
         os.makedirs(work, exist_ok=True)
-        newer, rebuilt = os.path.join(work, 'newer.msi'), os.path.join(work, 'rebuilt.msi')
+        newer, renamed = os.path.join(work, 'newer.msi'), os.path.join(work, 'renamed.msi')
         a, b, c, d = VERSION.split('.')
-        make = [os.path.join(ROOT, 'scripts', 'make_msi.py'), '--arch', 'x64', '--exe', EXES['x64']]
-        subprocess.run(['python3', *make, '--version', '.'.join((a, b, c, str(int(d) + 1))), '--out', newer],
-                       check=True, capture_output=True)
-        # The same version built from other contents: a different package of the same product.
-        changed = os.path.join(work, 'Kelvor.exe')
-        with open(EXES['x64'], 'rb') as f, open(changed, 'wb') as g:
-            g.write(f.read() + b'\0')
-        subprocess.run(['python3', *make[:-1], changed, '--version', VERSION, '--out', rebuilt],
-                       check=True, capture_output=True)
+        subprocess.run(['python3', os.path.join(ROOT, 'scripts', 'make_msi.py'), '--arch', 'x64', '--exe', EXES['x64'],
+                        '--version', '.'.join((a, b, c, str(int(d) + 1))), '--out', newer], check=True, capture_output=True)
+        # A package that claims the installed product's code in another version (hand-edited):
+        # Windows Installer refuses it as another version of an installed product.
+        with open(newer, 'rb') as f, open(renamed, 'wb') as g:
+            g.write(f.read())
+        subprocess.run(['msibuild', renamed, '-q', "UPDATE `Property` SET `Value` = '%s' WHERE `Property` = 'ProductCode'"
+                        % property_of(PACKAGES['x64'], 'ProductCode')], check=True, capture_output=True)
         uninstall = r'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
 
         def products():
@@ -163,7 +172,7 @@ class Installer(RegistryCase):
                     if code.lower() in out.lower()}
 
         self.assertEqual(self.install('x64', 'KELVOR_MODE=Reboot', 'KELVOR_COUNTDOWN=30'), 0)
-        self.assertEqual(self.install('x64', msi=rebuilt), 1638)
+        self.assertEqual(self.install('x64', msi=renamed), 1638)
         self.assertEqual(self.install('x64', 'KELVOR_MODE=LogOff', 'KELVOR_COUNTDOWN=30', msi=newer), 0)
         self.assertEqual(products(), {property_of(newer, 'ProductCode')})
         self.assertEqual(self.kelvor_values('/reg:64')['ShutDown.VLX'], ('REG_SZ', 'LogOff'))

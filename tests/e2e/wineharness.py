@@ -266,15 +266,28 @@ class Session:
     def start_kelvor(self, *args, exe=None):
         return Kelvor(self, [exe or KELVOR, *args])
 
+    def line_file(self, command_line):
+        """A file holding exactly this command line, for the probe's `run`."""
+        Session.lines += 1
+        path = os.path.join(self.state, 'line-%d-%d.txt' % (os.getpid(), Session.lines))
+        with open(path, 'wb') as f:
+            f.write(command_line.encode('latin-1'))
+        return windows_path(path)
+
     def start_exact(self, command_line, exe=None):
         """Kelvor started by the probe with exactly this command line (quotes, leading blanks).
         The probe passes its debug settings on, so the log holds Kelvor's trace as usual."""
         app = windows_path(exe or KELVOR)
-        Session.lines += 1
-        path = os.path.join(self.state, 'line-%d-%d.txt' % (os.getpid(), Session.lines))
-        with open(path, 'wb') as f:
-            f.write(command_line.format(exe=app).encode('latin-1'))
-        return Kelvor(self, [PROBE, 'run', app, windows_path(path), '60000'])
+        return Kelvor(self, [PROBE, 'run', app, self.line_file(command_line.format(exe=app)), '60000'])
+
+    def run_windows(self, app, command_line, timeout=180):
+        """Runs a Windows program to its end and returns its whole exit code, which the Unix
+        status of its loader would cut to the low 8 bits (msiexec's 1603 would read as 67)."""
+        rc, lines = self.probe('run', app, self.line_file(command_line), timeout * 1000, timeout=timeout + 30)
+        codes = [int(rest) for key, rest in lines if key == 'exit']
+        if rc != 0 or not codes:
+            raise AssertionError('%s did not end in %d s: %s' % (command_line, timeout, lines))
+        return codes[0]
 
     def windows(self):
         _, lines = self.probe('windows')
