@@ -35,7 +35,8 @@ class Installer(RegistryCase):
         for view in VIEWS.values():
             for key, name, rtype, data in UNRELATED:
                 self.session.kelvor_reg('add', key, '/v', name, '/t', rtype, '/d', data, '/f', view=view)
-        self.before = {view: self.snapshot(view) for view in VIEWS.values()}
+        self.before = {view: {k: v for k, v in self.session.snapshot(view).items() if k[1] not in KELVOR_VALUES}
+                       for view in VIEWS.values()}
 
     def tearDown(self):
         self.settle()  # a case's exit request may have ended the session
@@ -55,22 +56,13 @@ class Installer(RegistryCase):
     def installed_exe(self, arch):
         return os.path.join(self.session.prefix, 'drive_c', FOLDERS[arch], 'Veltrane', 'Orvane', 'Kelvor.exe')
 
-    def snapshot(self, view):
-        values, key = {}, None
-        for line in self.session.kelvor_reg('query', PRODUCT_KEY, '/s', view=view, check=False).stdout.splitlines():
-            if line.startswith('HKEY_'):
-                key = line.strip()
-            elif line.startswith('    ') and key:
-                name, rtype, data = (line.strip().split('    ') + ['', ''])[:3]
-                values[(key.rsplit('\\', 1)[-1], name)] = (rtype, data)
-        return values
-
     def kelvor_values(self, view):
-        return {name: v for (key, name), v in self.snapshot(view).items() if key == 'Parameters' and name in KELVOR_VALUES}
+        return {name: v for (key, name), v in self.session.snapshot(view).items()
+                if key.endswith(r'\Parameters') and name in KELVOR_VALUES}
 
     def assertOnlyKelvorChanged(self):
         for view, before in self.before.items():
-            others = {k: v for k, v in self.snapshot(view).items() if k[1] not in KELVOR_VALUES}
+            others = {k: v for k, v in self.session.snapshot(view).items() if k[1] not in KELVOR_VALUES}
             self.assertEqual(others, before, view)
 
     def assertRemoved(self, arch):

@@ -40,18 +40,6 @@ class Package(RegistryCase):
         for key, name, rtype, data in values:
             self.session.kelvor_reg('add', key, '/v', name, '/t', rtype, '/d', data, '/f')
 
-    def snapshot(self):
-        """Every key and value under the product's key, as `reg query /s` lists them."""
-        out, key = {}, None
-        for line in self.session.kelvor_reg('query', PRODUCT_KEY, '/s', check=False).stdout.splitlines():
-            if line.startswith('HKEY_'):
-                key = line.strip()
-                out[(key, None)] = None
-            elif line.startswith('    ') and key:
-                name, rtype, data = (line.strip().split('    ') + ['', ''])[:3]
-                out[(key, name)] = (rtype, data)
-        return out
-
     def test_checksums_match(self):
         with open(os.path.join(self.root, 'SHA256SUMS')) as f:
             sums = [line.split('  ', 1) for line in f.read().splitlines()]
@@ -67,9 +55,9 @@ class Package(RegistryCase):
             with self.subTest(preset=name):
                 self.clear()
                 self.write(UNRELATED + EARLIER)
-                before = self.snapshot()
+                before = self.session.snapshot()
                 self.import_preset(name)
-                after = self.snapshot()
+                after = self.session.snapshot()
                 changed = {k for k in before.keys() | after.keys() if before.get(k) != after.get(k)}
                 others = {k for k in changed if not (k[0].endswith(r'\Parameters') and k[1] in KELVOR_VALUES)}
                 self.assertEqual(others, set(), 'changed beyond Kelvor\'s values')

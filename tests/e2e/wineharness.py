@@ -117,6 +117,19 @@ class Session:
         """reg on the registry view that the Kelvor.exe under test reads (or on `view`)."""
         return self.reg(*args, view, check=check)
 
+    def snapshot(self, view=VIEW):
+        """Every key and value under the product's key as `reg query /s` lists them:
+        {(key, None): None} for a key, {(key, value name): (type, data)} for a value."""
+        out, key = {}, None
+        for line in self.kelvor_reg('query', PRODUCT_KEY, '/s', view=view, check=False).stdout.splitlines():
+            if line.startswith('HKEY_'):
+                key = line.strip()
+                out[(key, None)] = None
+            elif line.startswith('    ') and key:
+                name, rtype, data = (line.strip().split('    ') + ['', ''])[:3]
+                out[(key, name)] = (rtype, data)
+        return out
+
     def import_reg(self, path, view=VIEW):
         """Imports a .reg file as an administrator would, with the regedit of the given view:
         on 64-bit Windows the 32-bit one (syswow64) writes the 32-bit view."""
