@@ -346,7 +346,7 @@ def exit_code_from_trace(code, trace, image=None):
 
 
 class EmulationLostWineboot(AssertionError):
-    """Emulation could not start Wine's 32-bit wineboot: the case is run once more (see main)."""
+    """Emulation could not start Wine's 32-bit wineboot: the case is run once more (see run_module)."""
 
 
 class Kelvor:
