@@ -1,6 +1,7 @@
-"""The harness's own rules for reading a Kelvor process's end, on a recorded trace of the i686
-Kelvor.exe (`/LogOff /Quiet`, run by Wine's 32-bit loader under qemu-user) with the lines that
-emulation faults, Wine's server and real crashes add to it. No Wine is needed."""
+"""The harness's own rules for reading a Kelvor process's end, on recorded traces of the i686
+Kelvor.exe run by Wine's 32-bit loader under qemu-user: one that ended cleanly (`/LogOff /Quiet`),
+with the lines that emulation faults, Wine's server and real crashes add to it, and one replaced
+by a newer instance that qemu faulted in the middle of ExitProcess (status -11). No Wine needed."""
 import os
 import signal
 import unittest
@@ -8,8 +9,15 @@ import unittest
 from wineharness import LOST_WINEBOOT, crashed, exit_code_from_trace
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-with open(os.path.join(HERE, 'traces', 'i686-logoff-quiet.log'), errors='replace') as f:
-    TRACE = f.read()
+
+
+def recorded(name):
+    with open(os.path.join(HERE, 'traces', name), errors='replace') as f:
+        return f.read()
+
+
+TRACE = recorded('i686-logoff-quiet.log')
+QEMU_FAULTED = recorded('i686-replaced-qemu-exit-fault.log')
 EXIT_CALL = '0108:Call KERNEL32.ExitProcess(00000000)'
 IMAGE = (0x400000, 0x6000)  # the i686 Kelvor.exe in memory
 
@@ -46,7 +54,11 @@ class ExitCodeRule(unittest.TestCase):
             ('page fault elsewhere after', with_line(TRAP + SYSTEM_PAGE_FAULT, 'after'), 1, 0),
             ('no ExitProcess call', TRACE.replace(EXIT_CALL, '0108:Call KERNEL32.Sleep(00000000)') + TRAP,
              1, 1),
+            ('recorded: qemu fault in ExitProcess', QEMU_FAULTED, -signal.SIGSEGV, 0),
+            ('recorded, fault moved before ExitProcess', QEMU + QEMU_FAULTED.replace(QEMU, ''), -signal.SIGSEGV,
+             -signal.SIGSEGV),
         ]
+        self.assertIn(QEMU, QEMU_FAULTED)
         for what, trace, status, expected in cases:
             with self.subTest(what):
                 self.assertEqual(exit_code_from_trace(status, trace, IMAGE), expected)
