@@ -3,10 +3,9 @@ every type and awkward sizes. Whatever it does, it must not crash and must end w
 import os
 import unittest
 
-from wineharness import RegistryCase
+from wineharness import KELVOR_VALUES, RegistryCase
 
 KEY = r'HKEY_LOCAL_MACHINE\SOFTWARE\Veltrane\Orvane\Parameters'
-VALUES = ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount')
 
 
 class Hostile(RegistryCase):
@@ -62,7 +61,7 @@ class Hostile(RegistryCase):
         for size in (0, 3, 4, 5, 49, 50, 51, 65536):
             with self.subTest(size=size):
                 self.clear()
-                self.write_values({name: (3, b'A' * size) for name in VALUES})
+                self.write_values({name: (3, b'A' * size) for name in KELVOR_VALUES})
                 k = self.kelvor('/Quiet')
                 self.assertSurvived(k, k.wait(120))
                 self.settle()
@@ -73,7 +72,7 @@ class Hostile(RegistryCase):
         for rtype, data in payloads.items():
             with self.subTest(type=rtype):
                 self.clear()
-                self.write_values({name: (rtype, data) for name in VALUES})
+                self.write_values({name: (rtype, data) for name in KELVOR_VALUES})
                 k = self.kelvor('/Quiet')
                 self.assertSurvived(k, k.wait(120))
                 self.settle()

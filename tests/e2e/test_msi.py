@@ -7,7 +7,7 @@ import os
 import subprocess
 import unittest
 
-from wineharness import BUILD, KEY, PRODUCT_KEY, RegistryCase
+from wineharness import BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, RegistryCase, windows_path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, '..', '..')
@@ -17,10 +17,6 @@ PACKAGES = {arch: os.path.join(BUILD, 'Kelvor-%s-%s.msi' % (TEXT, arch)) for arc
 EXES = {'x86': os.path.join(BUILD, 'i686', 'Kelvor.exe'), 'x64': os.path.join(BUILD, 'x86_64', 'Kelvor.exe')}
 FOLDERS = {'x86': 'Program Files (x86)', 'x64': 'Program Files'}
 VIEWS = {'x86': '/reg:32', 'x64': '/reg:64'}
-KELVOR_VALUES = ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount')
-UNRELATED = [(PRODUCT_KEY, 'InstallDir', 'REG_SZ', r'C:\Orvane'),
-             (PRODUCT_KEY + r'\Agent', 'Port', 'REG_DWORD', '0x1e61'),
-             (KEY, 'ListenPort', 'REG_DWORD', '0x141e')]
 
 
 def property_of(msi, name):
@@ -33,8 +29,7 @@ class Installer(RegistryCase):
     def setUp(self):
         super().setUp()
         for view in VIEWS.values():
-            for key, name, rtype, data in UNRELATED:
-                self.session.kelvor_reg('add', key, '/v', name, '/t', rtype, '/d', data, '/f', view=view)
+            self.session.write_values(OTHER_SETTINGS, view)
         self.before = {view: {k: v for k, v in self.session.snapshot(view).items() if k[1] not in KELVOR_VALUES}
                        for view in VIEWS.values()}
 
@@ -48,10 +43,7 @@ class Installer(RegistryCase):
         return self.session.run_windows(r'C:\windows\system32\msiexec.exe', 'msiexec %s /qn' % ' '.join(args))
 
     def install(self, arch, *properties, msi=None):
-        return self.msiexec('/i', self.c_path(msi or PACKAGES[arch]), *properties)
-
-    def c_path(self, path):
-        return 'Z:' + os.path.abspath(path).replace('/', '\\')
+        return self.msiexec('/i', windows_path(msi or PACKAGES[arch]), *properties)
 
     def installed_exe(self, arch):
         return os.path.join(self.session.prefix, 'drive_c', FOLDERS[arch], 'Veltrane', 'Orvane', 'Kelvor.exe')
@@ -88,7 +80,7 @@ class Installer(RegistryCase):
         # Presets that someone else wrote (Group Policy, a .reg file) are not the package's.
         self.session.kelvor_reg('add', KEY, '/v', 'ShutDown.VLX', '/t', 'REG_SZ', '/d', 'Reboot', '/f', view='/reg:64')
         self.session.kelvor_reg('add', KEY, '/v', 'ShutCount', '/t', 'REG_DWORD', '/d', '9', '/f', view='/reg:64')
-        self.assertEqual(self.msiexec('/x', self.c_path(PACKAGES['x64'])), 0)
+        self.assertEqual(self.msiexec('/x', windows_path(PACKAGES['x64'])), 0)
         self.assertFalse(os.path.exists(os.path.join(self.session.prefix, 'drive_c', FOLDERS['x64'], 'Veltrane')))
         self.assertEqual(self.kelvor_values('/reg:64'), {'ShutDown.VLX': ('REG_SZ', 'Reboot'),
                                                          'ShutCount': ('REG_DWORD', '0x9')})
@@ -110,7 +102,7 @@ class Installer(RegistryCase):
         self.assertEqual(k.wait(), 0)
         self.assertEqual(k.exit_requests(), [2])
         self.settle()
-        self.assertEqual(self.msiexec('/x', self.c_path(PACKAGES['x64'])), 0)
+        self.assertEqual(self.msiexec('/x', windows_path(PACKAGES['x64'])), 0)
         self.assertRemoved('x64')
 
         # One property alone still writes all four, the others at their neutral values.
@@ -133,7 +125,7 @@ class Installer(RegistryCase):
         self.assertEqual(k.wait(), 0)
         self.assertEqual(k.exit_requests(), [0])
         self.settle()
-        self.assertEqual(self.msiexec('/x', self.c_path(PACKAGES['x86'])), 0)
+        self.assertEqual(self.msiexec('/x', windows_path(PACKAGES['x86'])), 0)
         self.assertRemoved('x86')
 
     def test_invalid_properties_are_refused(self):
@@ -171,7 +163,7 @@ class Installer(RegistryCase):
         self.assertEqual(self.install('x64'), 1603)  # older over newer
         self.assertEqual(products(), {property_of(newer, 'ProductCode')})
         self.assertTrue(os.path.exists(self.installed_exe('x64')))
-        self.assertEqual(self.msiexec('/x', self.c_path(newer)), 0)
+        self.assertEqual(self.msiexec('/x', windows_path(newer)), 0)
         self.assertEqual(products(), set())
         self.assertRemoved('x64')
 

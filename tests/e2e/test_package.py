@@ -7,15 +7,9 @@ import shutil
 import unittest
 import zipfile
 
-from wineharness import ARCH, KEY, PRODUCT_KEY, RegistryCase
+from wineharness import ARCH, KELVOR_VALUES, KEY, OTHER_SETTINGS, RegistryCase
 
 ZIP = os.environ.get('KELVOR_ZIP', '')
-KELVOR_VALUES = ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount')
-# Settings of the product around Kelvor: on its key, on a sibling of Parameters, and in Parameters.
-UNRELATED = [(PRODUCT_KEY, 'InstallDir', 'REG_SZ', r'C:\Orvane'),
-             (PRODUCT_KEY + r'\Agent', 'Port', 'REG_DWORD', '7777'),
-             (KEY, 'ListenPort', 'REG_DWORD', '5150'),
-             (KEY, 'Owner', 'REG_SZ', 'Operations')]
 # Kelvor's values before each import, none of them what a preset writes.
 EARLIER = [(KEY, 'ShutDown.VLX', 'REG_SZ', 'LogOff'), (KEY, 'ForceMode', 'REG_DWORD', '7'),
            (KEY, 'QuietMode', 'REG_DWORD', '7'), (KEY, 'ShutCount', 'REG_DWORD', '99')]
@@ -36,10 +30,6 @@ class Package(RegistryCase):
     def import_preset(self, name):
         self.session.import_reg(os.path.join(self.root, 'registry', name))
 
-    def write(self, values):
-        for key, name, rtype, data in values:
-            self.session.kelvor_reg('add', key, '/v', name, '/t', rtype, '/d', data, '/f')
-
     def test_checksums_match(self):
         with open(os.path.join(self.root, 'SHA256SUMS')) as f:
             sums = [line.split('  ', 1) for line in f.read().splitlines()]
@@ -54,14 +44,14 @@ class Package(RegistryCase):
         for name in self.presets:
             with self.subTest(preset=name):
                 self.clear()
-                self.write(UNRELATED + EARLIER)
+                self.session.write_values(OTHER_SETTINGS + EARLIER)
                 before = self.session.snapshot()
                 self.import_preset(name)
                 after = self.session.snapshot()
                 changed = {k for k in before.keys() | after.keys() if before.get(k) != after.get(k)}
                 others = {k for k in changed if not (k[0].endswith(r'\Parameters') and k[1] in KELVOR_VALUES)}
                 self.assertEqual(others, set(), 'changed beyond Kelvor\'s values')
-                self.assertEqual(len(before), len(UNRELATED) + len(EARLIER) + 3)  # and the three keys
+                self.assertEqual(len(before), len(OTHER_SETTINGS) + len(EARLIER) + 3)  # and the three keys
                 if name.startswith('remove-'):
                     self.assertEqual([k for k in after if k[1] in KELVOR_VALUES], [])
 

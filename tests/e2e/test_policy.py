@@ -6,7 +6,7 @@ import re
 import unittest
 import xml.etree.ElementTree as ET
 
-from wineharness import BUILD, KEY, PRODUCT_KEY, RegistryCase
+from wineharness import BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, PRODUCT_KEY, RegistryCase
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, '..', '..')
@@ -106,8 +106,6 @@ class Template(unittest.TestCase):
 class PolicyStates(RegistryCase):
     """Each state as Group Policy writes it, then the real 64-bit Kelvor.exe."""
 
-    UNRELATED = [(PRODUCT_KEY, 'InstallDir', 'REG_SZ', r'C:\Orvane'), (KEY, 'ListenPort', 'REG_DWORD', '5150')]
-
     def apply(self, state, **choices):
         for name, value in policy_writes(state, choices):
             if value is None:
@@ -147,14 +145,13 @@ class PolicyStates(RegistryCase):
         self.assertEqual((k.calls('user32.DialogBoxParamA'), k.exit_requests()), ([], []))
 
     def test_disabled_removes_only_kelvors_values(self):
-        for key, name, rtype, data in self.UNRELATED:
-            self.session.kelvor_reg('add', key, '/v', name, '/t', rtype, '/d', data, '/f', view='/reg:64')
+        self.session.write_values(OTHER_SETTINGS, '/reg:64')
         self.apply('enabled', Mode=3, Force=True, Quiet=True, Countdown=0)
         self.apply('disabled')
         listed = self.session.kelvor_reg('query', PRODUCT_KEY, '/s', view='/reg:64').stdout
-        for name in ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount'):
+        for name in KELVOR_VALUES:
             self.assertNotIn(name, listed)
-        for _, name, _, _ in self.UNRELATED:
+        for _, name, _, _ in OTHER_SETTINGS:
             self.assertIn(name, listed)
         k = self.run_kelvor('/Quiet')
         self.assertEqual(k.wait(), 0)

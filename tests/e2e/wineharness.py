@@ -31,6 +31,13 @@ VIEW = '/reg:32' if ARCH == 'i686' else '/reg:64'  # the registry view Kelvor.ex
 OTHER_VIEW = '/reg:64' if ARCH == 'i686' else '/reg:32'
 PRODUCT_KEY = r'HKLM\SOFTWARE\Veltrane\Orvane'
 KEY = PRODUCT_KEY + r'\Parameters'
+KELVOR_VALUES = ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount')
+# Settings of the product around Kelvor, which nothing of Kelvor's may touch: on the product's
+# key, on a sibling of Parameters, and in Parameters itself.
+OTHER_SETTINGS = [(PRODUCT_KEY, 'InstallDir', 'REG_SZ', r'C:\Orvane'),
+                  (PRODUCT_KEY + r'\Agent', 'Port', 'REG_DWORD', '7777'),
+                  (KEY, 'ListenPort', 'REG_DWORD', '5150'),
+                  (KEY, 'Owner', 'REG_SZ', 'Operations')]
 
 # Faults of qemu-user's emulation of 32-bit code, as they show in a trace. The first comes after
 # the process called ExitProcess (qemu leaves the trap number at -1 in signal frames); the second
@@ -116,6 +123,11 @@ class Session:
     def kelvor_reg(self, *args, view=VIEW, check=True):
         """reg on the registry view that the Kelvor.exe under test reads (or on `view`)."""
         return self.reg(*args, view, check=check)
+
+    def write_values(self, values, view=VIEW):
+        """values: [(key, name, type, data)], written with reg add."""
+        for key, name, rtype, data in values:
+            self.kelvor_reg('add', key, '/v', name, '/t', rtype, '/d', data, '/f', view=view)
 
     def snapshot(self, view=VIEW):
         """Every key and value under the product's key as `reg query /s` lists them:
