@@ -23,7 +23,7 @@ say() { echo "setup: $*"; }
 missing() {  # the named packages (NAME or NAME:ARCH) that are not installed
     local have
     have=$(dpkg-query -W -f='${Package}:${Architecture} ${db:Status-Abbrev}\n' "${@%%:*}" 2>/dev/null |
-           awk '$2 == "ii" {print $1}' || true)
+           awk -v native="$native" '$2 == "ii" {sub(/:all$/, ":" native, $1); print $1}' || true)
     local p
     for p in "$@"; do
         [[ $p == *:* ]] || p=$p:$native
