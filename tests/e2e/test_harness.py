@@ -28,6 +28,21 @@ SYSTEM_PAGE_FAULT = 'wine: Unhandled page fault on read access to 00000000 at ad
 EXCEPTION = 'wine: Unhandled exception 0xc0000005 in thread 108 at address 7BC12345\n'
 
 
+WINEBOOT_EXIT = '411.990:0114:Call KERNEL32.ExitProcess(00000000) ret=2c7495148\n'
+# The end of the session it asked for reached Kelvor before its own ExitProcess: wineboot sent
+# WM_ENDSESSION, then ended it with TerminateProcess(..., 0), then ended itself.
+ENDSESSION = ('0108:Ret  window proc 00401760 (hwnd=00020048,msg=WM_ENDSESSION,wp=00000001,lp=00000000) '
+              'retval=00000000')
+
+
+def ended_by_session(line, wp=1):
+    """The recorded trace with Kelvor's ExitProcess call replaced by the session's end, then `line`,
+    then wineboot's own ExitProcess."""
+    at = TRACE.index(EXIT_CALL)
+    end = TRACE.index('\n', at) + 1
+    return TRACE[:at] + ENDSESSION.replace('wp=00000001', 'wp=%08x' % wp) + '\n' + line + TRACE[end:] + WINEBOOT_EXIT
+
+
 def with_line(line, where):
     """The recorded trace with `line` just before or right after Kelvor's ExitProcess call."""
     at = TRACE.index(EXIT_CALL)
@@ -54,6 +69,11 @@ class ExitCodeRule(unittest.TestCase):
             ('page fault elsewhere after', with_line(TRAP + SYSTEM_PAGE_FAULT, 'after'), 1, 0),
             ('no ExitProcess call', TRACE.replace(EXIT_CALL, '0108:Call KERNEL32.Sleep(00000000)') + TRAP,
              1, 1),
+            ('ended by its session, then a trap', ended_by_session(TRAP), 1, 0),
+            ('ended by its session, then qemu\'s signal', ended_by_session(QEMU), -signal.SIGSEGV, 0),
+            ('a session end it refused, then a trap', ended_by_session(TRAP, wp=0), 1, 1),
+            ('only wineboot\'s ExitProcess', TRACE.replace(EXIT_CALL, '0108:Call KERNEL32.Sleep(00000000)') + TRAP
+             + WINEBOOT_EXIT, 1, 1),
             ('recorded: qemu fault in ExitProcess', QEMU_FAULTED, -signal.SIGSEGV, 0),
             ('recorded, fault moved before ExitProcess', QEMU + QEMU_FAULTED.replace(QEMU, ''), -signal.SIGSEGV,
              -signal.SIGSEGV),

@@ -320,33 +320,44 @@ class Session:
         return int(d.get('mains', -1)), int(d.get('dialogs', -1))
 
 
-def _exit_call(trace):
-    """The last ExitProcess call in a trace: (position, code), or None."""
-    ended = list(re.finditer(r'Call kernel32\.ExitProcess\(([0-9a-f]+)\)', trace, re.I))
-    return (ended[-1].start(), int(ended[-1].group(1), 16)) if ended else None
+def _exit_call(trace, image=None):
+    """Where the process ended, as (position, code), or None. Its own end is its last ExitProcess
+    call (made from its own code, where the image is known: the trace also holds the wineboot that
+    an exit request starts). The other is the end of the session it asked for itself: Wine's
+    wineboot sends WM_QUERYENDSESSION and WM_ENDSESSION to its windows and then ends a process
+    still there with TerminateProcess(..., 0), which a slow process meets before its own exit."""
+    def own(address):
+        return image is None or image[0] <= int(address, 16) < image[0] + image[1]
+    ends = [(m.start(), int(m.group(1), 16)) for m in
+            re.finditer(r'Call kernel32\.ExitProcess\(([0-9a-f]+)\) ret=([0-9a-f]+)', trace, re.I)
+            if own(m.group(2))]
+    ends += [(m.start(), 0) for m in
+             re.finditer(r'Ret  window proc ([0-9a-f]+) \(hwnd=\w+,msg=WM_ENDSESSION,wp=0*1,', trace, re.I)
+             if own(m.group(1))]
+    return max(ends) if ends else None
 
 
 def crashed(trace, image=None):
     """A crash of the process: an unhandled exception, a page fault in its own code (image: its
-    base and size), or any fault at all before it called ExitProcess."""
+    base and size), or any fault at all before its end (see _exit_call)."""
     if 'Unhandled exception' in trace:
         return True
     for m in re.finditer(r'page fault.*? at address (?:0x)?([0-9a-fA-F]+)', trace):
         if image is None or image[0] <= int(m.group(1), 16) < image[0] + image[1]:
             return True
-    ended = _exit_call(trace)
+    ended = _exit_call(trace, image)
     before = trace[:ended[0]] if ended else trace
     return any(f in before for f in EXIT_FAULTS + ('page fault', 'Unhandled'))
 
 
 def exit_code_from_trace(code, trace, image=None):
     """The exit code of a Windows process from its loader's Unix status and its trace. Two ends
-    are not the process's doing, and both come after it called ExitProcess: Wine's server kills
+    are not the process's doing, and both come after its end (see _exit_call): Wine's server kills
     (SIGKILL) a Unix process still there about half a second after its last thread ended, which a
     loaded machine sometimes is; and qemu-user faults in a few per cent of emulated exits (status
-    1 or -11). The code is then the one passed to ExitProcess. Any crash (see crashed) keeps the
+    1 or -11). The code is then the one passed to ExitProcess, or the session's 0. Any crash (see crashed) keeps the
     status as it is."""
-    ended = _exit_call(trace)
+    ended = _exit_call(trace, image)
     if code in (None, 0) or not ended or crashed(trace, image):
         return code
     after = trace[ended[0]:]
