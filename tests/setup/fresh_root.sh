@@ -33,17 +33,17 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 # longer matches the size its Release file gives.
 repo=$root/srv/faults
 mkdir -p "$repo/pool" "$repo/dists/faults/main/binary-amd64" "$repo/dists/faults/main/binary-i386" "$work/deb"
-(cd "$work/deb" && apt-get download -q zlib1g:amd64 >/dev/null)
+(cd "$work/deb" && apt-get download -q zlib1g:amd64 >/dev/null 2>&1)
 dpkg-deb -R "$work"/deb/zlib1g_*.deb "$work/deb/x"
 sed -i 's/^Version: .*/&+kelvor1/' "$work/deb/x/DEBIAN/control"
 dpkg-deb -b "$work/deb/x" "$repo/pool/zlib1g-newer.deb" >/dev/null
 (cd "$repo" &&
     apt-ftparchive packages pool >dists/faults/main/binary-amd64/Packages &&
-    : >dists/faults/main/binary-i386/Packages &&
+    printf 'Package: kelvor-mid-sync\nVersion: 1\nArchitecture: i386\n\n' >dists/faults/main/binary-i386/Packages &&
     apt-ftparchive -o APT::FTPArchive::Release::Suite=faults -o APT::FTPArchive::Release::Components=main \
         -o 'APT::FTPArchive::Release::Architectures=amd64 i386' release dists/faults >"$work/Release" &&
     mv "$work/Release" dists/faults/Release &&
-    echo 'Package: mid-sync' >>dists/faults/main/binary-i386/Packages)
+    echo 'Description: changed after its Release file' >>dists/faults/main/binary-i386/Packages)
 echo 'deb [trusted=yes] file:/srv/faults faults main' >"$root/etc/apt/sources.list.d/faults.list"
 
 git clone -q "$src" "$root/work/kelvor"
