@@ -5,8 +5,8 @@ i386 side may lack an index (a mirror that serves it inconsistently) or the amd6
 a version no index has any more. apt's own resolver does the planning; this only tells it, for
 each such library, to prefer the version the i386 side can have, then hands the exact result to
 apt-get. Usage: aptplan.py PACKAGE[:ARCH]...  Prints apt-get arguments, one per line, then a line
-'--auto' and the names apt chose by itself; exit 1 with apt's reasons on stderr when the request
-cannot be met. Needs python3-apt (Debian's /usr/bin/python3)."""
+'--auto' and the names apt chose by itself; exit 1, naming what cannot go in, when the request
+cannot be met (set-up then shows apt's own reasons). Needs python3-apt (Debian's /usr/bin/python3)."""
 import re
 import sys
 
@@ -101,18 +101,15 @@ def main(names):
     # First with every library aligned, to learn which i386 twins the request pulls in; then
     # aligned only where such a twin comes, so nothing else moves off its usual version.
     dep = plan(cache, names, twins)
-    if unmet(dep, cache, names):
-        dep = None
-    else:
-        wanted = {p.name for p in cache.packages if p.architecture == 'i386' and
-                  (changing(dep, p) or p.current_ver is not None)}
-        narrow = plan(cache, names, [t for t in twins if t[2] in wanted])
-        if not unmet(narrow, cache, names):
-            dep = narrow
-    if dep is None:
-        bad = unmet(plan(cache, names, twins), cache, names)
+    bad = unmet(dep, cache, names)
+    if bad:
         print('aptplan: cannot install ' + ' '.join(bad), file=sys.stderr)
         return 1
+    wanted = {p.name for p in cache.packages if p.architecture == 'i386' and
+              (changing(dep, p) or p.current_ver is not None)}
+    narrow = plan(cache, names, [t for t in twins if t[2] in wanted])
+    if not unmet(narrow, cache, names):
+        dep = narrow
     auto = []
     for pkg in cache.packages:
         if changing(dep, pkg):
