@@ -76,7 +76,7 @@ install_missing() {
 # Whether 32-bit x86 programs start: a 96-byte static ELF that calls exit(42) through int 0x80.
 runs_i386() {
     local probe rc=0
-    probe=$(mktemp)
+    probe=$(mktemp -p . .i386-probe.XXXXXX)  # here rather than in /tmp, which may be noexec
     printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0\x01\0\0\0\x54\x80\x04\x08\x34\0\0\0\0\0\0\0\0\0\0\0\x34\0\x20\0\x01\0\0\0\0\0\0\0\x01\0\0\0\0\0\0\0\0\x80\x04\x08\0\x80\x04\x08\x60\0\0\0\x60\0\0\0\x05\0\0\0\0\x10\0\0\xb8\x01\0\0\0\xbb\x2a\0\0\0\xcd\x80' >"$probe"
     chmod +x "$probe"
     "$probe" 2>/dev/null || rc=$?
