@@ -72,10 +72,17 @@ class Package(RegistryCase):
         self.assertEqual(k.exit_requests(), [2])  # not forced
         self.settle()
 
+        # Force and quiet from an earlier preset do not outlive disable.reg.
+        self.import_preset('quiet-forced-shutdown.reg')
         self.import_preset('disable.reg')
         k = self.kelvor(exe=self.exe)
         self.assertEqual(k.wait(), 0)
         self.assertEqual(k.exit_requests(), [])
+        self.settle()
+        k = self.kelvor('/Reboot', exe=self.exe)
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(len(k.calls('user32.DialogBoxParamA')), 1)
+        self.assertEqual(k.exit_requests(), [2])
         self.settle()
 
         self.import_preset('remove-kelvor-presets.reg')
