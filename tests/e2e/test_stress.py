@@ -15,6 +15,15 @@ N = 10 if emulated() else 20
 
 class Stress(KelvorCase):
 
+    def wait_for_turns(self, instances, timeout=60):
+        """The last to take its turn wins, and turns follow start-up, not the order of starting: an
+        emulated start-up varies by more than the gaps here. Waits until every instance has had its
+        turn (created its window or ended), so that the next one started is the last to take it."""
+        deadline = time.time() + timeout
+        while time.time() < deadline and not all(k.calls('user32.CreateWindowExA') or not k.running()
+                                                 for k in instances):
+            time.sleep(0.2)
+
     def wait_until_alone(self, instances, timeout=60):
         """Waits until every instance but the last has ended; returns how many are still running."""
         deadline = time.time() + timeout
@@ -27,13 +36,7 @@ class Stress(KelvorCase):
         for i in range(N - 1):
             instances.append(self.kelvor('/Time:', '60'))
             time.sleep(0.25)
-        # The last to take its turn wins, and turns follow start-up, not the order of starting:
-        # an emulated start-up varies by more than the gap. So the last one starts once every
-        # other has had its turn (created its window or ended).
-        deadline = time.time() + 60
-        while time.time() < deadline and not all(k.calls('user32.CreateWindowExA') or not k.running()
-                                                 for k in instances):
-            time.sleep(0.2)
+        self.wait_for_turns(instances)
         instances.append(self.kelvor('/Time:', '60'))
         self.assertEqual(self.wait_until_alone(instances), 0, 'earlier instances still running')
         last = instances[-1]
@@ -72,6 +75,8 @@ class Stress(KelvorCase):
             for i in range(N):
                 action = ['/ShutDown', '/LogOff'][i % 2]
                 args = ['/Quiet', action] + (['/Force'] if action == '/LogOff' else [])
+                if i == N - 1:
+                    self.wait_for_turns(instances)
                 instances.append(self.kelvor(*args))
                 actions.append(action)
                 time.sleep(1.6 if i % 5 == 4 else 0.3)  # now and then long enough to act
