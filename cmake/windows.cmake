@@ -10,9 +10,9 @@ else()
 endif()
 
 add_executable(Kelvor WIN32 app/entry.cpp ${KELVOR_SOURCES} res/Kelvor.rc)
-# windres reads the icons; make a changed icon rebuild the resources.
+# windres reads the manifest and the icons; make a changed one rebuild the resources.
 set_source_files_properties(res/Kelvor.rc PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/res/left.ico;${CMAKE_SOURCE_DIR}/res/right.ico;${CMAKE_SOURCE_DIR}/res/resource.h")
+  "${CMAKE_SOURCE_DIR}/res/Kelvor.manifest;${CMAKE_SOURCE_DIR}/res/left.ico;${CMAKE_SOURCE_DIR}/res/right.ico;${CMAKE_SOURCE_DIR}/res/resource.h")
 target_include_directories(Kelvor PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/res ${CMAKE_BINARY_DIR})
 target_compile_options(Kelvor PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables

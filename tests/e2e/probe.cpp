@@ -48,6 +48,27 @@ bool Text(HWND w, char *buf, int size)
            length > 0;
 }
 
+// The room a static control's text needs in the dialog's font (Arial, 14 points at the screen's DPI,
+// as the dialog manager makes it from the template), broken into lines as the control breaks it,
+// against the control's client size: "extent id needed-width needed-height client-width client-height".
+// WM_GETTEXT returns a whole text even where the control shows only part of it.
+void PrintExtent(int id, HWND item, const char *text)
+{
+    HDC dc = GetDC(item);
+    HFONT font = CreateFontA(-MulDiv(14, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                             DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
+    HGDIOBJ old = SelectObject(dc, font);
+    RECT client, needed;
+    GetClientRect(item, &client);
+    needed = client;
+    DrawTextA(dc, text, -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    std::printf("extent %d %ld %ld %ld %ld\n", id, needed.right - needed.left, needed.bottom - needed.top,
+                client.right, client.bottom);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(item, dc);
+}
+
 BOOL CALLBACK PrintItem(HWND item, LPARAM dialog)
 {
     char cls[64], text[512];
@@ -62,6 +83,8 @@ BOOL CALLBACK PrintItem(HWND item, LPARAM dialog)
     std::printf("item %d %s %08lx %ld %ld %ld %ld %d %s\n", id, cls,
                 static_cast<unsigned long>(GetWindowLongA(item, GWL_STYLE)), r.left, r.top, r.right - r.left,
                 r.bottom - r.top, IsWindowVisible(item) ? 1 : 0, text);
+    if (std::strcmp(cls, "Static") == 0 && (GetWindowLongA(item, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+        PrintExtent(id, item, text);
     return TRUE;
 }
 

@@ -1,5 +1,5 @@
 """Kelvor against the system around it: the Windows families (through Wine's version setting), the
-screen it is placed on, and an exit call that fails."""
+screen it is placed on and its DPI, and an exit call that fails."""
 import time
 import unittest
 
@@ -17,16 +17,21 @@ class Platforms(KelvorCase):
             self.session.reg('delete', r'HKCU\Software\Wine', '/v', 'Version', '/f', check=False)
 
     def test_nt_enables_the_privilege_first(self):
-        k, code = self.run_as('win10', '/Quiet', '/Reboot')
-        self.assertEqual(code, 0)
-        self.assertEqual(k.debug_lines(), ['Setting token'])
-        self.assertEqual([a[1] for a in k.calls('advapi32.OpenProcessToken')], [0x28])
-        adjust = k.calls('advapi32.AdjustTokenPrivileges')
-        self.assertEqual(len(adjust), 1)
-        self.assertEqual((adjust[0][1], adjust[0][3:]), (0, [0, 0, 0]))
-        self.assertEqual(k.exit_requests(), [2])
-        log = k.text()
-        self.assertLess(log.index('Call advapi32.AdjustTokenPrivileges'), log.index('Call user32.ExitWindowsEx'))
+        # XP, 7 and 10 each read the manifest their own way (Wine: by the version it reports).
+        for version in ('winxp', 'win7', 'win10'):
+            with self.subTest(version=version):
+                k, code = self.run_as(version, '/Quiet', '/Reboot')
+                self.assertEqual(code, 0)
+                self.assertEqual(k.debug_lines(), ['Setting token'])
+                self.assertEqual([a[1] for a in k.calls('advapi32.OpenProcessToken')], [0x28])
+                adjust = k.calls('advapi32.AdjustTokenPrivileges')
+                self.assertEqual(len(adjust), 1)
+                self.assertEqual((adjust[0][1], adjust[0][3:]), (0, [0, 0, 0]))
+                self.assertEqual(k.exit_requests(), [2])
+                log = k.text()
+                self.assertLess(log.index('Call advapi32.AdjustTokenPrivileges'),
+                                log.index('Call user32.ExitWindowsEx'))
+                self.settle()
 
     def test_9x_skips_the_privilege_and_the_debugger_line(self):
         k, code = self.run_as('win98', '/Quiet', '/Reboot')
@@ -71,6 +76,34 @@ class PlacementSmall(Placement):
 
     def test_placement(self):
         self.check_placement()
+
+
+class Legibility(KelvorCase):
+    """Every text shows in full, the count too, for the longest countdown offered (a day) and more."""
+
+    def test_every_text_fits_its_control_at_96_and_144_dpi(self):
+        desktop = r'HKCU\Control Panel\Desktop'
+        try:
+            for dpi in (96, 144):
+                self.session.reg('add', desktop, '/v', 'LogPixels', '/t', 'REG_DWORD', '/d', str(dpi), '/f')
+                self.session.stop_wine()  # the DPI is read as the session starts
+                self.session.ensure(self.screen)
+                for args in (('/Time:', '86400'), ('/LogOff', '/Time:', '100000'), ('/Reboot', '/Time:', '99999')):
+                    with self.subTest(dpi=dpi, args=args):
+                        k = self.kelvor(*args)
+                        d = self.dialog()
+                        self.assertEqual(d['texts'][1004], args[-1])
+                        self.assertEqual(len(d['extents']), 5)
+                        for item, (w, h, client_w, client_h) in d['extents'].items():
+                            self.assertTrue(w <= client_w and h <= client_h,
+                                            '%r needs %dx%d, has %dx%d' % (d['texts'][item], w, h, client_w, client_h))
+                        self.probe('press', 'cancel', 20000)
+                        self.assertEqual(k.wait(), 0)
+                        self.settle()
+        finally:
+            self.session.reg('delete', desktop, '/v', 'LogPixels', '/f', check=False)
+            self.session.stop_wine()
+            self.session.ensure(self.screen)
 
 
 class FailingExit(KelvorCase):

@@ -464,9 +464,12 @@ def windows_path(path):
 
 def parse_dialog(lines):
     """A probe's window report as a dict, with 'items' keyed by control id in template order."""
-    d = {'items': []}
+    d = {'items': [], 'extents': {}}
     for key, rest in lines:
-        if key == 'item':
+        if key == 'extent':
+            item, *sizes = (int(v) for v in rest.split())
+            d['extents'][item] = tuple(sizes)  # needed width and height, client width and height
+        elif key == 'item':
             f = rest.split(' ', 8)
             d['items'].append({'id': int(f[0]), 'class': f[1], 'style': int(f[2], 16), 'x': int(f[3]),
                                'y': int(f[4]), 'w': int(f[5]), 'h': int(f[6]), 'visible': f[7] == '1',

@@ -1,7 +1,7 @@
 """Reads what the static checks need from a PE file: headers, imported DLLs and resources."""
 import struct
 
-RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 14, 16
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 
 
 class PE:
@@ -17,6 +17,8 @@ class PE:
         opt = pe + 24
         self.magic = struct.unpack_from('<H', d, opt)[0]
         self.subsystem = struct.unpack_from('<H', d, opt + 68)[0]
+        os_major, os_minor, _, _, sub_major, sub_minor = struct.unpack_from('<6H', d, opt + 40)
+        self.os_version, self.subsystem_version = (os_major, os_minor), (sub_major, sub_minor)
         dirs = opt + (96 if self.magic == 0x10B else 112)
         self.directories = [struct.unpack_from('<II', d, dirs + 8 * i) for i in range(16)]
         self.sections = []

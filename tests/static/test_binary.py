@@ -1,8 +1,10 @@
-"""Static checks of a built Kelvor.exe (KELVOR_EXE; the i686 one cannot run here): PE kind, GUI
-subsystem, imports, and every resource read back from the binary."""
+"""Static checks of a built Kelvor.exe (KELVOR_EXE): PE kind, GUI subsystem, the versions and imports
+that keep it running on Windows 95 and NT 4, and every resource read back from the binary."""
 import os
+import re
 import struct
 import unittest
+import xml.etree.ElementTree as ET
 
 import peread
 
@@ -25,11 +27,11 @@ CONTROLS = [
     (2, BUTTON, 0x50010000, 75, 70, 40, 15, 'Cancel'),
     (1007, STATIC, 0x50020001, 10, 5, 125, 25,
      'This system is shutting down after receiving a remote shutdown request.'),
-    (1002, STATIC, 0x50020002, 10, 35, 74, 10, 'Shutdown will occur in:'),
-    (1003, STATIC, 0x50020000, 105, 35, 35, 10, 'Seconds.'),
+    (1002, STATIC, 0x50020002, 10, 35, 72, 10, 'Shutdown will occur in:'),
+    (1003, STATIC, 0x50020000, 108, 35, 35, 10, 'Seconds.'),
     (-1, STATIC, 0x50000003, 5, 70, 18, 20, 101),
     (-1, STATIC, 0x50000003, 125, 70, 18, 20, 102),
-    (1004, STATIC, 0x50030001, 88, 35, 16, 10, '20'),
+    (1004, STATIC, 0x50030001, 83, 35, 24, 10, '20'),
     (1, BUTTON, 0x50010000, 25, 70, 40, 15, 'OK'),
     (1006, STATIC, 0x50020001, 13, 50, 120, 10, 'Press Cancel to abort shutdown.'),
 ]
@@ -38,6 +40,53 @@ VERSION_STRINGS = {
     'FileVersion': '1.2.1h', 'ProductVersion': '1.2.1h', 'ProductName': 'Orvane', 'Comments': 'Orvane',
     'CompanyName': 'Veltrane', 'InternalName': 'Kelvor', 'OriginalFilename': 'Kelvor.exe',
 }
+
+
+# What the exe may import: functions present on both Windows 95 and Windows NT 4.0, as each one's
+# Requirements section in the Platform SDK reference (MSDN Library, 2001) states ("Windows 95 or
+# later", "Windows NT 3.1/3.51/4.0 or later"). msvcrt.dll is a system DLL from NT 4.0 and Windows 98
+# on; the first Windows 95 release does not ship it. A new import joins this list only after that check.
+OLD_WINDOWS_IMPORTS = {
+    'advapi32.dll': {'AdjustTokenPrivileges', 'LookupPrivilegeValueA', 'OpenProcessToken', 'RegCloseKey',
+                     'RegOpenKeyExA', 'RegQueryValueExA'},
+    'kernel32.dll': {'CloseHandle', 'CreateMutexA', 'ExitProcess', 'GetCommandLineA', 'GetCurrentProcess',
+                     'GetLastError', 'GetModuleHandleA', 'GetStartupInfoA', 'GetVersionExA', 'OutputDebugStringA',
+                     'ReleaseMutex', 'Sleep', 'WaitForSingleObject', 'lstrcmpA', 'lstrcmpiA'},
+    'msvcrt.dll': {'_beginthread', '_endthread', 'isspace', 'memchr'},
+    'user32.dll': {'BringWindowToTop', 'CreateWindowExA', 'DefWindowProcA', 'DeleteMenu', 'DestroyWindow',
+                   'DialogBoxParamA', 'DispatchMessageA', 'EndDialog', 'ExitWindowsEx', 'FindWindowA', 'GetMessageA',
+                   'GetSystemMenu', 'GetSystemMetrics', 'GetWindowRect', 'KillTimer', 'LoadCursorA', 'LoadImageA',
+                   'LoadStringA', 'MessageBoxA', 'PostMessageA', 'PostQuitMessage', 'RegisterClassA',
+                   'RegisterClassExA', 'SetDlgItemInt', 'SetDlgItemTextA', 'SetForegroundWindow', 'SetTimer',
+                   'SetWindowPos', 'SetWindowTextA', 'ShowWindow', 'TranslateMessage', 'UpdateWindow', 'wsprintfA'},
+}
+
+ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
+
+
+def manifest_faults(data):
+    """What in an application manifest would hurt Kelvor somewhere from XP to 11 (empty: nothing).
+    Windows 95, 98, ME, NT 4 and 2000 do not read manifests."""
+    faults = []
+    if data.startswith(b'\xef\xbb\xbf') or not data.startswith(b'<?xml version="1.0" encoding="UTF-8"'):
+        faults.append('not plain UTF-8 with its declaration first')
+    text = data.decode('utf-8')
+    for tag in re.findall(r'<[^>]*>', text):  # XP SP2 and Server 2003 RTM restart (KB 921337)
+        declared = re.findall(r'xmlns(?::\w+)?="([^"]*)"', tag)
+        faults += ['namespace declared twice: ' + u for u in sorted(set(declared)) if declared.count(u) > 1]
+    if '<!--' in text:
+        faults.append('comments')
+    root = ET.fromstring(text)
+    levels = root.findall('{%s}trustInfo/{%s}security/{%s}requestedPrivileges/{%s}requestedExecutionLevel'
+                          % ((ASM_V3,) * 4))
+    if [(e.get('level'), e.get('uiAccess')) for e in levels] != [('asInvoker', 'false')]:
+        faults.append('not exactly one asInvoker, uiAccess false in an asm.v3 trustInfo')
+    if any(e.tag.endswith('}trustInfo') and e.tag != '{%s}trustInfo' % ASM_V3 for e in root.iter()):
+        faults.append('a trustInfo outside asm.v3')  # XP: "the application configuration is incorrect"
+    if [e.text for e in root.iter('{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware')] != ['true']:
+        faults.append('not DPI aware')
+    faults += ['a dependency (Common Controls 6?)' for e in root.iter() if e.tag.endswith('}dependency')]
+    return faults
 
 
 class Binary(unittest.TestCase):
@@ -56,15 +105,38 @@ class Binary(unittest.TestCase):
             self.assertEqual((self.pe.machine, self.pe.magic), (0x8664, 0x20B))
         self.assertEqual(self.pe.subsystem, 2, 'not the Windows GUI subsystem')
 
-    def test_imports_only_system_dlls_and_never_writes_the_registry(self):
-        imports = {dll.lower(): names for dll, names in self.pe.imports().items()}
-        self.assertEqual(sorted(imports), ['advapi32.dll', 'kernel32.dll', 'msvcrt.dll', 'user32.dll'])
-        self.assertEqual(sorted(imports['advapi32.dll']),
-                         ['AdjustTokenPrivileges', 'LookupPrivilegeValueA', 'OpenProcessToken', 'RegCloseKey',
-                          'RegOpenKeyExA', 'RegQueryValueExA'])
-        # 8-bit text interfaces only.
-        wide = [n for names in imports.values() for n in names if n.endswith('W')]
-        self.assertEqual(wide, [])
+    def test_imports_exist_on_windows_95_and_nt_4_and_never_write_the_registry(self):
+        imports = {dll.lower(): set(names) for dll, names in self.pe.imports().items()}
+        self.assertEqual(sorted(imports), sorted(OLD_WINDOWS_IMPORTS))
+        for dll, names in imports.items():
+            self.assertLessEqual(names, OLD_WINDOWS_IMPORTS[dll], dll)
+        # The registry only read; 8-bit text interfaces only.
+        self.assertEqual(imports['advapi32.dll'], OLD_WINDOWS_IMPORTS['advapi32.dll'])
+        self.assertEqual([n for names in imports.values() for n in names if n.endswith('W')], [])
+        if self.i686:  # what Windows 95 and NT 4 load: OS and subsystem version 4.0
+            self.assertEqual((self.pe.os_version, self.pe.subsystem_version), ((4, 0), (4, 0)))
+
+    def test_manifest_runs_as_invoker_in_a_form_every_windows_accepts(self):
+        manifests = [(name, lang, data) for (rtype, name, lang), data in self.res.items() if rtype == peread.RT_MANIFEST]
+        self.assertEqual([m[:2] for m in manifests], [(1, 1033)])
+        data = manifests[0][2]
+        self.assertEqual(manifest_faults(data), [])
+        # The check itself finds the faults that matter, each in a copy of the real manifest.
+        trust = b'<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">'
+        broken = {
+            'doubled namespace': data.replace(trust, b'<v3:trustInfo xmlns:v3="urn:schemas-microsoft-com:asm.v3" '
+                                              b'xmlns="urn:schemas-microsoft-com:asm.v3">').replace(
+                                 b'</trustInfo>', b'</v3:trustInfo>'),
+            'requireAdministrator': data.replace(b'asInvoker', b'requireAdministrator'),
+            'trustInfo without a namespace': data.replace(trust, b'<trustInfo>'),
+            'Common Controls 6': data.replace(b'</assembly>', b'<dependency><dependentAssembly><assemblyIdentity '
+                                              b'name="Microsoft.Windows.Common-Controls"/></dependentAssembly>'
+                                              b'</dependency></assembly>'),
+            'byte-order mark': b'\xef\xbb\xbf' + data,
+        }
+        for fault, copy in broken.items():
+            self.assertNotEqual(copy, data, fault)
+            self.assertNotEqual(manifest_faults(copy), [], fault)
 
     def test_string_table(self):
         table = peread.string_table(self.res)
