@@ -6,11 +6,11 @@ make_msi.py --version 1.2.1.8 --arch x86|x64 --exe Kelvor.exe --out Kelvor-1.2.1
 
 - Windows Installer compares only the first three fields of a version, and Kelvor's releases
   differ in the fourth ("1.2.1h" is 1.2.1.8): the package's version is a.b.(c*100+d), 1.2.108.
-- The product code changes with the version (major upgrade); the package code with the contents.
+- The product code changes with the version (major upgrade); the package code with any input.
   Both are name-based UUIDs, so the same inputs give the same codes.
-- wixl takes neither a Component's <Condition> nor a <ComponentSearch>: both are left out for
-  wixl and written into their tables afterwards with msibuild (a search with AppSearch in both
-  sequences).
+- wixl takes neither a Component's <Condition>, Transitive nor a <ComponentSearch>, and writes no
+  file version and no SecureCustomProperties of ours: these are left out for wixl and written into
+  their tables afterwards with msibuild.
 - wixl and msibuild stamp the summary with the current time, the cabinet keeps the file's time,
   and wixl draws a random package code: both run at a fixed time (SOURCE_DATE_EPOCH, else the
   last commit's), the file gets that time, and msibuild sets the package code.
@@ -29,6 +29,7 @@ import xml.etree.ElementTree as ET
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WXS = os.path.join(ROOT, 'installer', 'Kelvor.wxs')
 NS = {'wix': 'http://schemas.microsoft.com/wix/2006/wi'}
+SECURE = ('INSTALLFOLDER', 'KELVOR_MODE', 'KELVOR_FORCE', 'KELVOR_QUIET', 'KELVOR_COUNTDOWN')
 NAMESPACE = uuid.UUID('9d1e5c3a-4b7f-4e21-a6c8-0f2b7d9e4c51')  # Kelvor's own, for name-based codes
 
 
@@ -46,28 +47,49 @@ def epoch():
     return int(r.stdout.strip()) if r.returncode == 0 and r.stdout.strip() else 315532800
 
 
-def after_wixl(text):
-    """The source as wixl takes it, and the SQL that puts back what wixl leaves out."""
+def after_wixl(text, file_version):
+    """The source as wixl takes it, and the SQL that puts back what wixl leaves out or gets wrong."""
     queries = []
     tree = ET.fromstring(text)
     for component in tree.iter('{%s}Component' % NS['wix']):
         for condition in component.findall('wix:Condition', NS):
             queries.append("UPDATE `Component` SET `Condition` = '%s' WHERE `Component` = '%s'"
                            % (' '.join(condition.text.split()), component.get('Id')))
+        if component.get('Transitive') == 'yes':  # condition evaluated again on a re-install
+            attributes = 64 | (256 if component.get('Win64') == 'yes' else 0)
+            queries.append("UPDATE `Component` SET `Attributes` = %d WHERE `Component` = '%s'"
+                           % (attributes, component.get('Id')))
     searches = [(prop.get('Id'), search) for prop in tree.iter('{%s}Property' % NS['wix'])
                 for search in prop.findall('wix:ComponentSearch', NS)]
     if searches:
         queries.append('CREATE TABLE `CompLocator` (`Signature_` CHAR(72) NOT NULL, `ComponentId` CHAR(38) NOT NULL, '
                        '`Type` SHORT PRIMARY KEY `Signature_`)')
-        for sequence in ('InstallExecuteSequence', 'InstallUISequence'):
-            queries.append("INSERT INTO `%s` (`Action`, `Sequence`) VALUES ('AppSearch', 50)" % sequence)
+        if tree.find('.//wix:RegistrySearch', NS) is None:  # else wixl schedules AppSearch itself
+            for sequence in ('InstallExecuteSequence', 'InstallUISequence'):
+                queries.append("INSERT INTO `%s` (`Action`, `Sequence`) VALUES ('AppSearch', 50)" % sequence)
     for prop, search in searches:
         queries.append("INSERT INTO `CompLocator` (`Signature_`, `ComponentId`, `Type`) VALUES ('%s', '{%s}', %d)"
                        % (search.get('Id'), search.get('Guid').upper(), 1 if search.get('Type') == 'file' else 0))
         queries.append("INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('%s', '%s')" % (prop, search.get('Id')))
+    # wixl marks a property-setting action no-impersonate (2048 + 51); that bit is for deferred
+    # actions only (ICE68).
+    queries.append('UPDATE `CustomAction` SET `Type` = 51 WHERE `Type` = 2099')
+    # A versioned file carries its version, and file hashes are for unversioned files only.
+    queries.append("UPDATE `File` SET `Version` = '%s', `Language` = '1033' WHERE `File` = 'KelvorExe'" % file_version)
+    queries.append("DELETE FROM `MsiFileHash` WHERE `File_` = 'KelvorExe'")
     stripped = re.sub(r'\s*<Condition>[^<]*</Condition>', '', text)
     stripped = re.sub(r'\s*<Property Id="\w+">\s*<ComponentSearch [^>]*/>\s*</Property>', '', stripped)
+    stripped = stripped.replace(' Transitive="yes"', '')
     return stripped, queries
+
+
+def secure_properties(msi, names):
+    """SecureCustomProperties with `names` added: public properties that reach an elevated
+    (managed, or per-machine by a non-administrator) installation's server side."""
+    out = subprocess.run(['msiinfo', 'export', msi, 'Property'], check=True, capture_output=True, text=True).stdout
+    current = next((line.split('\t', 1)[1] for line in out.splitlines() if line.startswith('SecureCustomProperties\t')), '')
+    value = ';'.join(sorted(set(filter(None, current.split(';'))) | set(names)))
+    return "UPDATE `Property` SET `Value` = '%s' WHERE `Property` = 'SecureCustomProperties'" % value
 
 
 def main():
@@ -77,10 +99,7 @@ def main():
     p.add_argument('--exe', required=True)
     p.add_argument('--out', required=True)
     a = p.parse_args()
-    with open(a.exe, 'rb') as f:
-        exe_digest = hashlib.sha256(f.read()).hexdigest()
     product = uuid.uuid5(NAMESPACE, 'product %s %s' % (a.arch, a.version))
-    package = uuid.uuid5(NAMESPACE, 'package %s %s %s' % (a.arch, a.version, exe_digest))
     stamp = datetime.datetime.fromtimestamp(max(epoch(), 315532800), datetime.timezone.utc)
     frozen = ['faketime', '-f', stamp.strftime('%Y-%m-%d %H:%M:%S')]  # a clock that stands still
     env = dict(os.environ, TZ='UTC')
@@ -93,16 +112,27 @@ def main():
             shutil.copyfile(source, os.path.join(work, name))
             os.utime(os.path.join(work, name), (stamp.timestamp(), stamp.timestamp()))
         defines = {'Arch': a.arch, 'Version': msi_version(a.version), 'VersionText': version_text(a.version),
-                   'ProductCode': str(product).upper(), 'Exe': 'Kelvor.exe'}
+                   'FileVersion': a.version, 'ProductCode': str(product).upper(), 'Exe': 'Kelvor.exe'}
         wixl = ['wixl', '-a', a.arch]
         for name, value in defines.items():
             wixl += ['-D', '%s=%s' % (name, value)]
         # The preprocessed source, with what wixl cannot take moved into SQL for msibuild.
         preprocessed = subprocess.run(wixl + ['-E', WXS], env=env, check=True, capture_output=True, text=True).stdout
-        source, queries = after_wixl(preprocessed)
+        source, queries = after_wixl(preprocessed, a.version)
         with open(os.path.join(work, 'Kelvor.wxs'), 'w') as f:
             f.write(source)
         subprocess.run(frozen + wixl + ['-o', out + '.tmp', 'Kelvor.wxs'], cwd=work, env=env, check=True)
+        queries.append(secure_properties(out + '.tmp', SECURE))
+        # The package code names the package's contents: every input goes into it (the files, the
+        # source as preprocessed, every change made to wixl's tables, the time, the tools).
+        digest = hashlib.sha256()
+        for name in ('Kelvor.exe', 'Kelvor-presets.txt'):
+            with open(os.path.join(work, name), 'rb') as f:
+                digest.update(hashlib.sha256(f.read()).digest())
+        tools = subprocess.run(['wixl', '--version'], capture_output=True, text=True).stdout
+        for part in [source, *queries, stamp.isoformat(), tools]:
+            digest.update(hashlib.sha256(part.encode()).digest())
+        package = uuid.uuid5(NAMESPACE, 'package ' + digest.hexdigest())
         args = frozen + ['msibuild', out + '.tmp']
         for q in queries:
             args += ['-q', q]

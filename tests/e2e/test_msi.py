@@ -1,13 +1,14 @@
 """The Windows Installer packages under Wine's real msiexec, as an administrator deploys them: silent
 install with and without preset properties, the installed exe run from Program Files, the x86
-package in the 32-bit locations, uninstall, major upgrade and refused downgrade. The registry
+package refused on 64-bit Windows and installed on a 32-bit one, repair and re-install keeping the
+presets, uninstall, major upgrade and refused downgrade. The registry
 already holds other settings of the product, which must come through every step unchanged."""
 import hashlib
 import os
 import subprocess
 import unittest
 
-from wineharness import BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, RegistryCase, windows_path
+from wineharness import BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, WINE32, WINESERVER, RegistryCase, windows_path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, '..', '..')
@@ -19,9 +20,14 @@ FOLDERS = {'x86': 'Program Files (x86)', 'x64': 'Program Files'}
 VIEWS = {'x86': '/reg:32', 'x64': '/reg:64'}
 
 
+def table(msi, name):
+    """An MSI table as {first column: [the other columns]}."""
+    out = subprocess.run(['msiinfo', 'export', msi, name], capture_output=True, text=True, check=True).stdout
+    return {row[0]: row[1:] for row in (line.split('\t') for line in out.splitlines()[3:])}
+
+
 def property_of(msi, name):
-    out = subprocess.run(['msiinfo', 'export', msi, 'Property'], capture_output=True, text=True, check=True).stdout
-    return next(line.split('\t')[1] for line in out.splitlines() if line.startswith(name + '\t'))
+    return table(msi, 'Property')[name][0]
 
 
 class Installer(RegistryCase):
@@ -115,18 +121,74 @@ class Installer(RegistryCase):
         self.assertEqual(k.wait(), 0)
         self.assertEqual(k.exit_requests(), [6])
 
-    def test_x86_package_uses_the_32bit_locations(self):
-        self.assertEqual(self.install('x86', 'KELVOR_MODE=LogOff', 'KELVOR_QUIET=1'), 0)
-        self.assertTrue(os.path.exists(self.installed_exe('x86')))
-        self.assertFalse(os.path.exists(self.installed_exe('x64')))
-        self.assertEqual(self.kelvor_values('/reg:64'), {})
-        self.assertEqual(self.kelvor_values('/reg:32')['ShutDown.VLX'], ('REG_SZ', 'LogOff'))
-        k = self.run_installed('x86')
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [0])
-        self.settle()
-        self.assertEqual(self.msiexec('/x', windows_path(PACKAGES['x86'])), 0)
+    def test_x86_package_is_refused_on_64bit_windows_and_installs_on_32bit(self):
+        self.assertEqual(self.install('x86', 'KELVOR_MODE=LogOff'), 1603)  # its message: see the tables
+        for arch in FOLDERS:
+            self.assertFalse(os.path.exists(self.installed_exe(arch)))
         self.assertRemoved('x86')
+        # A 32-bit Windows of its own: one registry view, one Program Files.
+        prefix = os.path.join(self.session.state, 'prefix32')
+        env = dict(os.environ, WINEPREFIX=prefix, WINEARCH='win32', WINEDEBUG='-all', DISPLAY='',
+                   WINEDLLOVERRIDES='mscoree,mshtml=')
+
+        def wine32(*args):
+            return subprocess.run([WINE32, *args], env=env, capture_output=True, text=True, errors='replace',
+                                  timeout=600).returncode
+        try:
+            if not os.path.exists(os.path.join(prefix, 'system.reg')):
+                self.assertEqual(wine32('wineboot', '-i'), 0)
+            self.assertEqual(wine32('msiexec', '/i', windows_path(PACKAGES['x86']), 'KELVOR_MODE=LogOff', '/qn'), 0)
+            exe = os.path.join(prefix, 'drive_c', 'Program Files', 'Veltrane', 'Orvane', 'Kelvor.exe')
+            self.assertTrue(os.path.exists(exe))
+            self.assertEqual(wine32('reg', 'query', KEY, '/v', 'ShutDown.VLX'), 0)
+            self.assertEqual(wine32('msiexec', '/x', windows_path(PACKAGES['x86']), '/qn'), 0)
+            self.assertFalse(os.path.exists(exe))
+            self.assertNotEqual(wine32('reg', 'query', KEY, '/v', 'ShutDown.VLX'), 0)
+        finally:
+            subprocess.run([WINESERVER, '-k'], env=env, capture_output=True, timeout=60)
+
+    def test_repair_and_reinstall_keep_the_presets_and_a_reinstall_can_change_them(self):
+        given = {'ShutDown.VLX': ('REG_SZ', 'Disable'), 'ForceMode': ('REG_DWORD', '0x0'),
+                 'QuietMode': ('REG_DWORD', '0x0'), 'ShutCount': ('REG_DWORD', '0x1e')}
+        msi = windows_path(PACKAGES['x64'])
+        self.assertEqual(self.install('x64', 'KELVOR_MODE=Disable', 'KELVOR_COUNTDOWN=30'), 0)
+        self.assertEqual(self.kelvor_values('/reg:64'), given)
+        code = property_of(PACKAGES['x64'], 'ProductCode')
+        # A repair (Add/Remove Programs, msiexec /fomus) is a reinstall of everything in mode omus:
+        # Wine's msiexec /f ends with 1 before it starts, so the repair runs as those properties.
+        for step in (('/i', msi), ('/i', msi, 'REINSTALL=ALL', 'REINSTALLMODE=omus')):
+            with self.subTest(step=step[0] + ' '.join(step[2:])):
+                self.assertEqual(self.msiexec(*step), 0)
+                self.assertEqual(self.kelvor_values('/reg:64'), given)
+        # New presets on an installed machine: a re-install with the new properties, written whole.
+        self.assertEqual(self.msiexec('/i', msi, 'KELVOR_MODE=Reboot', 'KELVOR_FORCE=1', 'REINSTALL=ALL',
+                                      'REINSTALLMODE=omus'), 0)
+        self.assertEqual(self.kelvor_values('/reg:64'), {'ShutDown.VLX': ('REG_SZ', 'Reboot'),
+                                                         'ForceMode': ('REG_DWORD', '0x1'),
+                                                         'QuietMode': ('REG_DWORD', '0x0'),
+                                                         'ShutCount': ('REG_DWORD', '0x0')})
+        self.assertOnlyKelvorChanged()
+        self.assertEqual(self.msiexec('/x', code), 0)
+        self.assertRemoved('x64')
+
+    def test_tables_hold_what_wine_does_not_check(self):
+        for arch, msi in PACKAGES.items():
+            with self.subTest(arch=arch):
+                tables = {name: table(msi, name) for name in
+                          ('Component', 'CustomAction', 'File', 'MsiFileHash', 'Property', 'LaunchCondition')}
+                # Presets kept on a reinstall: the component's condition is evaluated again (transitive).
+                self.assertTrue(int(tables['Component']['Presets'][2]) & 64)
+                # Property-setting actions run in the client's context, never marked no-impersonate.
+                self.assertEqual({row[0] for row in tables['CustomAction'].values()}, {'51'})
+                self.assertEqual(tables['File']['KelvorExe'][3:5], [VERSION, '1033'])
+                self.assertNotIn('KelvorExe', tables['MsiFileHash'])
+                secure = tables['Property']['SecureCustomProperties'][0].split(';')
+                for name in ('INSTALLFOLDER', 'KELVOR_MODE', 'KELVOR_FORCE', 'KELVOR_QUIET', 'KELVOR_COUNTDOWN'):
+                    self.assertIn(name, secure)
+                self.assertEqual(tables['Property']['ARPNOMODIFY'], ['1'])
+                refused = tables['LaunchCondition'].get('Installed OR NOT VersionNT64', [''])[0]
+                self.assertEqual(refused.startswith('This package is for 32-bit Windows. On 64-bit Windows install '
+                                                    'Kelvor-%s-x64.msi' % TEXT), arch == 'x86')
 
     def test_invalid_properties_are_refused(self):
         for prop in ('KELVOR_MODE=reboot', 'KELVOR_FORCE=yes', 'KELVOR_COUNTDOWN=-5', 'KELVOR_COUNTDOWN=ten'):
