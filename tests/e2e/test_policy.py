@@ -3,6 +3,7 @@ texts and Kelvor's string table; then each policy state applied to the registry 
 writes it (the machine's native view, read by the 64-bit Kelvor.exe) and the real exe run."""
 import os
 import re
+import subprocess
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -75,6 +76,11 @@ class Template(unittest.TestCase):
         controls = {c.get('refId'): c.tag[len(NS):] for c in presentations[POLICY.get('name')]}
         kinds = {'enum': 'dropdownList', 'boolean': 'checkBox', 'decimal': 'decimalTextBox'}
         self.assertEqual(controls, {e.get('id'): kinds[e.tag[len(NS):]] for e in ELEMENTS})
+        # The editor refuses a template its schema refuses (child order included).
+        for path in (('Kelvor.admx',), ('en-US', 'Kelvor.adml')):
+            r = subprocess.run(['xmllint', '--noout', '--schema', os.path.join(HERE, 'schema', 'admx-subset.xsd'),
+                                os.path.join(ROOT, 'policy', *path)], capture_output=True, text=True)
+            self.assertEqual(r.returncode, 0, r.stderr)
 
     def test_writes_exactly_kelvors_values_under_kelvors_key(self):
         ids = kelvor_strings()
