@@ -141,6 +141,9 @@ def main():
         subprocess.run(args, env=env, check=True)
     os.replace(out + '.tmp', out)
     print('%s  %s' % (hashlib.sha256(open(out, 'rb').read()).hexdigest(), out))
+    codes = {line.split('\t')[0]: line.split('\t')[1] for line in subprocess.run(
+        ['msiinfo', 'export', out, 'Property'], check=True, capture_output=True, text=True).stdout.splitlines()[3:]}
+    print('%s  ProductCode %s  UpgradeCode %s' % (os.path.basename(out), codes['ProductCode'], codes['UpgradeCode']))
 
 
 def version_text(version):

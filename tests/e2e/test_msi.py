@@ -46,7 +46,7 @@ class Installer(RegistryCase):
         super().tearDown()
 
     def msiexec(self, *args):
-        return self.session.run_windows(r'C:\windows\system32\msiexec.exe', 'msiexec %s /qn' % ' '.join(args))
+        return self.session.run_windows(r'C:\windows\system32\msiexec.exe', 'msiexec %s /qn /norestart' % ' '.join(args))
 
     def install(self, arch, *properties, msi=None):
         return self.msiexec('/i', windows_path(msi or PACKAGES[arch]), *properties)
@@ -186,6 +186,10 @@ class Installer(RegistryCase):
                 for name in ('INSTALLFOLDER', 'KELVOR_MODE', 'KELVOR_FORCE', 'KELVOR_QUIET', 'KELVOR_COUNTDOWN'):
                     self.assertIn(name, secure)
                 self.assertEqual(tables['Property']['ARPNOMODIFY'], ['1'])
+                # The administrator's guide gives the codes of the packages as built.
+                with open(os.path.join(ROOT, 'README.md'), encoding='utf-8') as f:
+                    self.assertIn('| `%s` | `%s` | `%s` |' % (os.path.basename(msi), property_of(msi, 'ProductCode'),
+                                                            property_of(msi, 'UpgradeCode')), f.read())
                 refused = tables['LaunchCondition'].get('Installed OR NOT VersionNT64', [''])[0]
                 self.assertEqual(refused.startswith('This package is for 32-bit Windows. On 64-bit Windows install '
                                                     'Kelvor-%s-x64.msi' % TEXT), arch == 'x86')
