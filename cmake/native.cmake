@@ -59,18 +59,15 @@ endforeach()
 
 # The installer packages (wixl) and the release zip (built with everything, it takes a moment):
 # both executables, both packages, README, registry presets, the Group Policy template and
-# SHA256SUMS, byte for byte the same from the same source.
+# SHA256SUMS, byte for byte the same from the same source; signed when a key is given (see
+# scripts/make_release.py).
 set(KELVOR_MSI_x86 ${CMAKE_BINARY_DIR}/Kelvor-${KELVOR_VERSION_TEXT}-x86.msi)
 set(KELVOR_MSI_x64 ${CMAKE_BINARY_DIR}/Kelvor-${KELVOR_VERSION_TEXT}-x64.msi)
 set(KELVOR_ZIP ${CMAKE_BINARY_DIR}/Kelvor-${KELVOR_VERSION_TEXT}.zip)
 add_custom_target(package ALL
-  COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/make_msi.py --version ${PROJECT_VERSION} --arch x86
-          --exe ${KELVOR_EXE_i686} --out ${KELVOR_MSI_x86}
-  COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/make_msi.py --version ${PROJECT_VERSION} --arch x64
-          --exe ${KELVOR_EXE_x86_64} --out ${KELVOR_MSI_x64}
-  COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/make_package.py --version ${KELVOR_VERSION_TEXT}
-          --source ${CMAKE_SOURCE_DIR} --i686 ${KELVOR_EXE_i686} --x86_64 ${KELVOR_EXE_x86_64}
-          --msi ${KELVOR_MSI_x86} --msi ${KELVOR_MSI_x64} --out ${KELVOR_ZIP}
+  COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/make_release.py --version ${PROJECT_VERSION}
+          --version-text ${KELVOR_VERSION_TEXT} --source ${CMAKE_SOURCE_DIR}
+          --i686 ${KELVOR_EXE_i686} --x86_64 ${KELVOR_EXE_x86_64} --out ${CMAKE_BINARY_DIR}
   DEPENDS kelvor_i686 kelvor_x86_64
   VERBATIM)
 

@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev python3 procps git
           clang libclang-rt-14-dev clang-tidy clang-format cppcheck
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-          wine64 xvfb xauth x11-utils imagemagick wixl msitools faketime libxml2-utils)
+          wine64 xvfb xauth x11-utils imagemagick wixl msitools faketime libxml2-utils
+          softhsm2 libengine-pkcs11-openssl)
 # Wine's 32-bit loader and the X libraries its display driver loads.
 packages_i386=(libc6:i386 wine32:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386
                libxfixes3:i386 libxinerama1:i386 libxcomposite1:i386)
@@ -89,29 +90,36 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     updated=""
 fi
 
+# A package at a version that only bookworm-backports has (the suite goes in a file of its own).
+# Only the package itself comes from there (NAME/bookworm-backports): its dependencies stay on
+# bookworm's versions, which keeps amd64 and i386 libraries in step.
+from_backports() {  # from_backports PACKAGE MIN_VERSION WHY
+    if [ -z "$(missing "$1")" ] && dpkg --compare-versions "$(dpkg-query -W -f='${Version}' "$1")" ge "$2"; then
+        return 0
+    fi
+    if ! grep -rqs '^[^#]*bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+        local uri
+        uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+        [ -n "$uri" ] || uri=$(awk '$1 == "deb" {print $2; exit}' /etc/apt/sources.list 2>/dev/null || true)
+        echo "deb ${uri:-http://deb.debian.org/debian} bookworm-backports main" |
+            $sudo tee /etc/apt/sources.list.d/kelvor-bookworm-backports.list >/dev/null
+        updated=""
+    fi
+    say "installing $1 from bookworm-backports ($3)"
+    apt_update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
+        "$1/bookworm-backports" || cannot_install "$1"
+}
+
 # 32-bit ELF programs go to qemu-i386 where the kernel cannot run them (or when asked to). The
 # entry is registered before the i386 packages go in, whose own scripts run 32-bit helpers, and
 # does not survive a reboot, so it is checked every time. F: qemu is opened now and serves
-# every later exec. qemu-user 10 comes from bookworm-backports: bookworm's own 7.2 takes about a
-# minute of CPU to start each Wine process. The suite goes in a file of its own.
+# every later exec. qemu-user 10: bookworm's own 7.2 takes about a minute of CPU to start each
+# Wine process.
 ours=""
 grep -qsx "interpreter $QEMU" $BINFMT/qemu-i386 && ours=1
 if [ -n "$ours" ] || [ "${KELVOR_I386:-}" = qemu ] || ! runs_i386; then
-    if [ -z "$(missing qemu-user)" ] && dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user)" ge 1:10; then
-        :
-    else
-        if ! grep -rqs '^[^#]*bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-            uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
-            [ -n "$uri" ] || uri=$(awk '$1 == "deb" {print $2; exit}' /etc/apt/sources.list 2>/dev/null || true)
-            echo "deb ${uri:-http://deb.debian.org/debian} bookworm-backports main" |
-                $sudo tee /etc/apt/sources.list.d/kelvor-bookworm-backports.list >/dev/null
-            updated=""
-        fi
-        say "installing qemu-user from bookworm-backports (this kernel does not run 32-bit programs)"
-        apt_update
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
-            -t bookworm-backports qemu-user || cannot_install qemu-user
-    fi
+    from_backports qemu-user 1:10 "this kernel does not run 32-bit programs"
     if [ -z "$ours" ]; then
         [ -e $BINFMT/register ] || $sudo mount -t binfmt_misc binfmt_misc $BINFMT
         [ ! -e $BINFMT/qemu-i386 ] || echo -1 | $sudo tee $BINFMT/qemu-i386 >/dev/null  # another qemu's
@@ -124,3 +132,6 @@ if [ -n "$ours" ] || [ "${KELVOR_I386:-}" = qemu ] || ! runs_i386; then
 fi
 
 install_missing "${packages[@]}" "${packages_i386[@]}"
+# Release signing: osslsigncode 2.9, whose own time-stamp authority lets the tests time-stamp
+# offline (bookworm's 2.5 has none).
+from_backports osslsigncode 2.9 "release signing with an offline time stamp"

@@ -194,6 +194,19 @@ class Installer(RegistryCase):
                 self.assertEqual(refused.startswith('This package is for 32-bit Windows. On 64-bit Windows install '
                                                     'Kelvor-%s-x64.msi' % TEXT), arch == 'x86')
 
+    def test_signed_package_installs_and_signed_exe_runs(self):
+        release = os.path.join(BUILD, 'signing', 'release')  # made by the package_signing test
+        self.assertEqual(self.install('x64', msi=os.path.join(release, 'Kelvor-%s-x64.msi' % TEXT)), 0)
+        with open(self.installed_exe('x64'), 'rb') as f, open(os.path.join(release, 'signed', 'x86_64',
+                                                                          'Kelvor.exe'), 'rb') as g:
+            self.assertEqual(f.read(), g.read())
+        k = self.kelvor('/LogOff', '/Quiet', exe=os.path.join(release, 'signed', 'i686', 'Kelvor.exe'))
+        self.assertEqual(k.wait(), 0)
+        self.assertEqual(k.exit_requests(), [0])
+        self.settle()
+        self.assertEqual(self.msiexec('/x', property_of(PACKAGES['x64'], 'ProductCode')), 0)
+        self.assertRemoved('x64')
+
     def test_invalid_properties_are_refused(self):
         for prop in ('KELVOR_MODE=reboot', 'KELVOR_FORCE=yes', 'KELVOR_COUNTDOWN=-5', 'KELVOR_COUNTDOWN=ten'):
             with self.subTest(prop):

@@ -12,13 +12,8 @@ for tree in first "second/deeper path"; do
               -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
         cmake --build "$dir/$arch" --target Kelvor >/dev/null
     done
-    for arch in x86:i686 x64:x86_64; do
-        python3 "$src/scripts/make_msi.py" --version "$number" --arch "${arch%%:*}" \
-            --exe "$dir/${arch#*:}/Kelvor.exe" --out "$dir/Kelvor-$version-${arch%%:*}.msi" >/dev/null
-    done
-    python3 "$src/scripts/make_package.py" --version "$version" --source "$src" \
-        --i686 "$dir/i686/Kelvor.exe" --x86_64 "$dir/x86_64/Kelvor.exe" \
-        --msi "$dir/Kelvor-$version-x86.msi" --msi "$dir/Kelvor-$version-x64.msi" --out "$dir/Kelvor-$version.zip" >/dev/null
+    python3 "$src/scripts/make_release.py" --version "$number" --version-text "$version" --source "$src" \
+        --i686 "$dir/i686/Kelvor.exe" --x86_64 "$dir/x86_64/Kelvor.exe" --out "$dir" >/dev/null
 done
 # A package that differs in any input has its own package code: here, one word of the presets note.
 changed="$work/changed"

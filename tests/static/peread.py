@@ -28,6 +28,19 @@ class PE:
             vsize, va, rawsize, raw = struct.unpack_from('<IIII', d, s + 8)
             self.sections.append((name, va, max(vsize, rawsize), raw))
 
+    def checksums(self):
+        """(stored, computed) PE checksum: 16-bit sums with end-around carry over the file with
+        the checksum field taken as 0, plus the file's length (what Windows checks for drivers
+        and what signing tools set)."""
+        field = struct.unpack_from('<I', self.data, 0x3C)[0] + 24 + 64
+        data = self.data[:field] + b'\0\0\0\0' + self.data[field + 4:]
+        data += b'\0' * (len(data) % 2)
+        total = 0
+        for (word,) in struct.iter_unpack('<H', data):
+            total += word
+            total = (total & 0xFFFF) + (total >> 16)
+        return struct.unpack_from('<I', self.data, field)[0], (total & 0xFFFF) + len(self.data)
+
     def offset(self, rva):
         for _, va, size, raw in self.sections:
             if va <= rva < va + size:
