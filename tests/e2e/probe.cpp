@@ -62,8 +62,8 @@ void PrintExtent(int id, HWND item, const char *text)
     GetClientRect(item, &client);
     needed = client;
     DrawTextA(dc, text, -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-    std::printf("extent %d %ld %ld %ld %ld\n", id, needed.right - needed.left, needed.bottom - needed.top,
-                client.right, client.bottom);
+    std::printf("extent %d %ld %ld %ld %ld\n", id, needed.right - needed.left, needed.bottom - needed.top, client.right,
+                client.bottom);
     SelectObject(dc, old);
     DeleteObject(font);
     ReleaseDC(item, dc);
