@@ -129,7 +129,8 @@ class Bench:
 
     def countdown_error(self, runs):
         out = []
-        for _ in range(runs):
+        for i in range(runs):
+            print('bench:   countdown %d of %d' % (i + 1, runs), flush=True)
             p = self.probe_waiting()
             k = Run(self.s, [KELVOR, '/LogOff', '/Time:', '5'])
             visible = p.first('visible')
@@ -142,7 +143,9 @@ class Bench:
     def idle_cost(self):
         """CPU over 9 s of waiting (from the dialog shown / from 0.5 s after start), and peak RSS."""
         kelvor_cpu, kelvor_rss, floor_cpu, floor_rss = [], [], [], []
-        for _ in range(max(3, self.runs // 3)):
+        rounds = max(3, self.runs // 3)
+        for i in range(rounds):
+            print('bench:   round %d of %d (Kelvor, then the floor waiting)' % (i + 1, rounds), flush=True)
             p = self.probe_waiting()
             k = Run(self.s, [KELVOR, '/Time:', '9'], debug='-all')
             p.first('visible')
@@ -192,12 +195,19 @@ def main():
     a.add_argument('--runs', type=int, default=10)
     a.add_argument('--out', default=os.path.join(ROOT, 'bench', 'results'))
     args = a.parse_args()
+    stage = lambda text: print('bench: ' + text, flush=True)  # noqa: E731
+    stage('starting the Wine session (first run: creating the prefix, about half a minute)')
     b = Bench(args.runs)
     try:
+        stage('time to act: Kelvor, both floors and shutdown.exe, %d rounds' % args.runs)
         act, whole_s = b.time_to_act()
+        stage('time to the dialog, %d runs' % args.runs)
         dialog = b.time_to_dialog()
+        stage('countdown error, %d countdowns of 6 s' % max(3, args.runs // 2))
         error = b.countdown_error(max(3, args.runs // 2))
+        stage('idle cost over 9 s of countdown')
         idle_k, idle_f, rss_k, rss_f = b.idle_cost()
+        stage('hand-over to a newer instance, %d runs' % args.runs)
         gone, shown = b.hand_over()
     finally:
         b.s.stop_display()

@@ -58,9 +58,9 @@ foreach(arch i686 x86_64)
 endforeach()
 
 # The installer packages (wixl) and the release zip (built with everything, it takes a moment):
-# both executables, both packages, README, registry presets, the Group Policy template and
-# SHA256SUMS, byte for byte the same from the same source; signed when a key is given (see
-# scripts/make_release.py).
+# both executables, both packages, the administrator's guide, the licence, registry presets, the
+# Group Policy template and SHA256SUMS, byte for byte the same from the same source; signed when a
+# key is given (see scripts/make_release.py).
 set(KELVOR_MSI_x86 ${CMAKE_BINARY_DIR}/Kelvor-${KELVOR_VERSION_TEXT}-x86.msi)
 set(KELVOR_MSI_x64 ${CMAKE_BINARY_DIR}/Kelvor-${KELVOR_VERSION_TEXT}-x64.msi)
 set(KELVOR_ZIP ${CMAKE_BINARY_DIR}/Kelvor-${KELVOR_VERSION_TEXT}.zip)

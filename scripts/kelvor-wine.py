@@ -40,6 +40,9 @@ def main(args):
         print('Kelvor runs on your display %s: answer its dialog with OK or Cancel.' % user_display)
     else:
         print('No display: Kelvor runs on a private Xvfb; the countdown runs out by itself.')
+    if not os.path.exists(os.path.join(session.prefix, 'system.reg')):
+        print('Creating the Wine prefix %s (first run only, about half a minute)'
+              % os.path.relpath(session.prefix, ROOT), flush=True)
     session.ensure()
     print('Running %s' % os.path.relpath(wineharness.KELVOR, ROOT))
     kelvor = session.start_kelvor(*args)

@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Writes the release zip byte for byte the same from the same inputs: entries in a fixed order,
 every entry stamped with one time (SOURCE_DATE_EPOCH, else the last commit's), fixed permissions.
-It holds both executables, the installer packages, the README, the registry presets and the Group
-Policy template. Also writes SHA256SUMS into the zip and <zip>.sha256 beside it.
+It holds both executables, the installer packages, the administrator's guide (its version and
+product codes filled in), the licence, the registry presets and the Group Policy template. Also
+writes SHA256SUMS into the zip and <zip>.sha256 beside it.
 
 make_package.py --version V --source DIR --i686 EXE --x86_64 EXE --msi MSI [--msi MSI] --out ZIP
 """
 import argparse
 import hashlib
 import os
+import re
 import subprocess
 import time
 import zipfile
@@ -21,6 +23,22 @@ def epoch(source):
     return int(r.stdout.strip()) if r.returncode == 0 and r.stdout.strip() else 315532800
 
 
+def fill_in(text, version, msis):
+    """The guide with this release's version and product codes, which the build alone knows."""
+    a, b, c, letter = re.match(r'(\d+)\.(\d+)\.(\d+)([a-z])$', version).groups()
+    d = ord(letter) - 96
+    values = {'<version>': version, '<file version>': '%s.%s.%s.%d' % (a, b, c, d),
+              '<package version>': '%s.%s.%d' % (a, b, int(c) * 100 + d)}
+    for msi in msis:
+        arch = re.search(r'-(x86|x64)\.msi$', msi).group(1)
+        table = subprocess.run(['msiinfo', 'export', msi, 'Property'], check=True, capture_output=True,
+                               text=True).stdout
+        values['<%s ProductCode>' % arch] = re.search(r'^ProductCode\t(\S+)', table, re.M).group(1)
+    for placeholder, value in values.items():
+        text = text.replace(placeholder, value)
+    return text
+
+
 def main():
     p = argparse.ArgumentParser()
     for name in ('--version', '--source', '--i686', '--x86_64', '--out'):
@@ -28,7 +46,8 @@ def main():
     p.add_argument('--msi', action='append', default=[])
     a = p.parse_args()
     entries = {'i686/Kelvor.exe': a.i686, 'x86_64/Kelvor.exe': a.x86_64,
-               'README.md': os.path.join(a.source, 'README.md')}
+               'docs/deploying.md': os.path.join(a.source, 'docs', 'deploying.md'),
+               'LICENSE': os.path.join(a.source, 'LICENSE')}
     for msi in a.msi:
         entries[os.path.basename(msi)] = msi
     for folder, suffixes in (('registry', ('.reg',)), ('policy', ('.admx', '.adml'))):
@@ -41,6 +60,7 @@ def main():
     for name, path in entries.items():
         with open(path, 'rb') as f:
             contents[name] = f.read()
+    contents['docs/deploying.md'] = fill_in(contents['docs/deploying.md'].decode('utf-8'), a.version, a.msi).encode()
     contents['SHA256SUMS'] = ''.join('%s  %s\n' % (hashlib.sha256(data).hexdigest(), name)
                                      for name, data in sorted(contents.items())).encode()
     # The zip format keeps local time with two-second steps from 1980 on.

@@ -5,8 +5,10 @@ presets, uninstall, major upgrade and refused downgrade. The registry
 already holds other settings of the product, which must come through every step unchanged."""
 import hashlib
 import os
+import re
 import subprocess
 import unittest
+import zipfile
 
 from wineharness import BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, WINE32, WINESERVER, RegistryCase, windows_path
 
@@ -186,10 +188,13 @@ class Installer(RegistryCase):
                 for name in ('INSTALLFOLDER', 'KELVOR_MODE', 'KELVOR_FORCE', 'KELVOR_QUIET', 'KELVOR_COUNTDOWN'):
                     self.assertIn(name, secure)
                 self.assertEqual(tables['Property']['ARPNOMODIFY'], ['1'])
-                # The administrator's guide gives the codes of the packages as built.
-                with open(os.path.join(ROOT, 'README.md'), encoding='utf-8') as f:
-                    self.assertIn('| `%s` | `%s` | `%s` |' % (os.path.basename(msi), property_of(msi, 'ProductCode'),
-                                                            property_of(msi, 'UpgradeCode')), f.read())
+                # The administrator's guide in the zip gives the codes of the packages as built.
+                with zipfile.ZipFile(os.environ['KELVOR_ZIP']) as z:
+                    guide = z.read('docs/deploying.md').decode()
+                self.assertIn('| `%s` | `%s` | `%s` |' % (os.path.basename(msi), property_of(msi, 'ProductCode'),
+                                                        property_of(msi, 'UpgradeCode')), guide)
+                self.assertEqual(re.findall(r'<(?:version|file version|package version|x64 ProductCode|x86 ProductCode)>',
+                                            guide), [])
                 refused = tables['LaunchCondition'].get('Installed OR NOT VersionNT64', [''])[0]
                 self.assertEqual(refused.startswith('This package is for 32-bit Windows. On 64-bit Windows install '
                                                     'Kelvor-%s-x64.msi' % TEXT), arch == 'x86')

@@ -35,6 +35,7 @@ class Package(RegistryCase):
             sums = [line.split('  ', 1) for line in f.read().splitlines()]
         with zipfile.ZipFile(ZIP) as z:
             self.assertEqual(sorted(name for _, name in sums), sorted(set(z.namelist()) - {'SHA256SUMS'}))
+            self.assertLessEqual({'LICENSE', 'docs/deploying.md'}, set(z.namelist()))
         for digest, name in sums:
             with open(os.path.join(self.root, name), 'rb') as f:
                 self.assertEqual(hashlib.sha256(f.read()).hexdigest(), digest, name)

@@ -177,7 +177,10 @@ class Binary(unittest.TestCase):
         block = strings['040904e4']
         for key, value in VERSION_STRINGS.items():
             self.assertEqual(block.get(key), value, key)
-        self.assertTrue(block.get('FileDescription') and block.get('LegalCopyright'))
+        self.assertTrue(block.get('FileDescription'))
+        with open(os.path.join(os.path.dirname(__file__), '..', '..', 'LICENSE')) as f:
+            holder = next(line for line in f if line.startswith('Copyright (c) '))[len('Copyright (c) '):].strip()
+        self.assertEqual(block.get('LegalCopyright'), 'Copyright (C) %s. MIT License.' % holder)
         self.assertEqual(translations, [(0x0409, 1252)])
 
 
