@@ -27,13 +27,13 @@ def fill_in(text, version, msis):
     """The guide with this release's version and product codes, which the build alone knows."""
     a, b, c, letter = re.match(r'(\d+)\.(\d+)\.(\d+)([a-z])$', version).groups()
     d = ord(letter) - 96
-    values = {'<version>': version, '<file version>': '%s.%s.%s.%d' % (a, b, c, d),
-              '<package version>': '%s.%s.%d' % (a, b, int(c) * 100 + d)}
+    values = {'{version}': version, '{file version}': '%s.%s.%s.%d' % (a, b, c, d),
+              '{package version}': '%s.%s.%d' % (a, b, int(c) * 100 + d)}
     for msi in msis:
         arch = re.search(r'-(x86|x64)\.msi$', msi).group(1)
         table = subprocess.run(['msiinfo', 'export', msi, 'Property'], check=True, capture_output=True,
                                text=True).stdout
-        values['<%s ProductCode>' % arch] = re.search(r'^ProductCode\t(\S+)', table, re.M).group(1)
+        values['{%s ProductCode}' % arch] = re.search(r'^ProductCode\t(\S+)', table, re.M).group(1)
     for placeholder, value in values.items():
         text = text.replace(placeholder, value)
     return text

@@ -193,7 +193,7 @@ class Installer(RegistryCase):
                     guide = z.read('docs/deploying.md').decode()
                 self.assertIn('| `%s` | `%s` | `%s` |' % (os.path.basename(msi), property_of(msi, 'ProductCode'),
                                                         property_of(msi, 'UpgradeCode')), guide)
-                self.assertEqual(re.findall(r'<(?:version|file version|package version|x64 ProductCode|x86 ProductCode)>',
+                self.assertEqual(re.findall(r'{(?:version|file version|package version|x64 ProductCode|x86 ProductCode)}',
                                             guide), [])
                 refused = tables['LaunchCondition'].get('Installed OR NOT VersionNT64', [''])[0]
                 self.assertEqual(refused.startswith('This package is for 32-bit Windows. On 64-bit Windows install '
