@@ -27,6 +27,18 @@ class Guide(unittest.TestCase):
         self.assertTrue(shown, 'the guide shows no preset file')
         for name, text in shown:
             self.assertEqual(text, read('registry', name), name)
+        # The reg add lines that follow the shown preset write the same four values.
+        preset = {name: ('REG_DWORD', str(int(dword, 16))) if dword else ('REG_SZ', text)
+                  for name, text, dword in re.findall(r'^"([^"]+)"=(?:"([^"]*)"|dword:([0-9a-f]{8}))$',
+                                                      shown[0][1], re.M)}
+        added = dict((n, (t, d)) for n, t, d in re.findall(
+            r'^reg add "HKLM\\SOFTWARE\\Veltrane\\Orvane\\Parameters" /v (\S+) /t (\S+) /d (\S+) /f$', self.guide, re.M))
+        self.assertEqual(added, preset)
+
+    def test_package_properties_named_are_the_packages(self):
+        wxs = read('installer', 'Kelvor.wxs')
+        for name in set(re.findall(r'\bKELVOR_[A-Z]+\b', self.guide)):
+            self.assertIn('[%s]' % name, wxs, name)
 
 
 if __name__ == '__main__':
