@@ -176,10 +176,16 @@ class Installer(RegistryCase):
     def test_tables_hold_what_wine_does_not_check(self):
         for arch, msi in PACKAGES.items():
             with self.subTest(arch=arch):
-                tables = {name: table(msi, name) for name in
-                          ('Component', 'CustomAction', 'File', 'MsiFileHash', 'Property', 'LaunchCondition')}
-                # Presets kept on a reinstall: the component's condition is evaluated again (transitive).
+                tables = {name: table(msi, name) for name in ('Component', 'CustomAction', 'File', 'MsiFileHash',
+                                                              'Property', 'LaunchCondition', 'RegLocator')}
+                # Windows reinstalls an installed component whatever its condition now says (Wine
+                # evaluates it again, so the repair case above passes there either way): the values
+                # are written from the presets in force, read back, and the component is transitive
+                # so that a re-install with properties can add it.
                 self.assertTrue(int(tables['Component']['Presets'][2]) & 64)
+                kept = {row[1]: row[2] for name, row in tables['CustomAction'].items() if name.startswith('Kept')}
+                self.assertEqual(kept, {'PRESET_%s' % v: '[PRIOR_%s]' % v for v in ('MODE', 'FORCE', 'QUIET', 'COUNT')})
+                self.assertEqual(sorted(row[2] for row in tables['RegLocator'].values()), sorted(KELVOR_VALUES))
                 # Property-setting actions run in the client's context, never marked no-impersonate.
                 self.assertEqual({row[0] for row in tables['CustomAction'].values()}, {'51'})
                 self.assertEqual(tables['File']['KelvorExe'][3:5], [VERSION, '1033'])
