@@ -378,6 +378,7 @@ class Kelvor:
     count = 0
     current_test = ''  # the case that starts the next instances
     logs = []          # (case, log) of every instance, for the runner's emulation check
+    exit_faults = set()  # logs of instances whose emulation faulted after their end (the rule counted them)
 
     def __init__(self, session, argv):
         Kelvor.count += 1
@@ -411,7 +412,12 @@ class Kelvor:
     def exit_code(self):
         """The code the Windows process ended with (see exit_code_from_trace); None while running."""
         code = self.proc.poll()
-        return code if self.killed else exit_code_from_trace(code, self.text(), self.image)
+        if self.killed:
+            return code
+        ended = exit_code_from_trace(code, self.text(), self.image)
+        if ended != code and code in (1, -signal.SIGSEGV):
+            Kelvor.exit_faults.add(self.log)
+        return ended
 
     def running(self):
         return self.proc.poll() is None
@@ -547,7 +553,11 @@ def run_module(name):
         result = unittest.TextTestRunner(verbosity=2).run(suite)
         failed = {getattr(t, 'test_case', t).id() for t, _ in result.failures + result.errors}
         lost = {case for case, log in Kelvor.logs if LOST_WINEBOOT.search(_read(log, ''))}
+        processes.update(log for _, log in Kelvor.logs)
         return failed, lost
+
+    processes = set()
+    Kelvor.exit_faults = set()
 
     suite = unittest.defaultTestLoader.loadTestsFromName(name)
     failed, lost = run(suite)
@@ -556,6 +566,9 @@ def run_module(name):
         again = unittest.TestSuite(t for t in _cases(suite) if t.id() in lost)
         failed_again, lost_again = run(again)
         failed = (failed - lost) | failed_again | lost_again
+    if emulated():
+        print('emulation faulted after the end of %d of %d processes, counted by their exit call'
+              % (len(Kelvor.exit_faults), len(processes)))
     print('%s: %s' % (name, 'FAILED ' + ', '.join(sorted(failed)) if failed else 'OK'))
     return 1 if failed else 0
 
