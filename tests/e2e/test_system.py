@@ -94,6 +94,7 @@ class Legibility(KelvorCase):
                         d = self.dialog()
                         self.assertEqual(d['texts'][1004], args[-1])
                         self.assertEqual(len(d['extents']), 5)
+                        print('%d dpi: count %s needs %dx%d of its %dx%d' % ((dpi, args[-1]) + tuple(d['extents'][1004])))
                         for item, (w, h, client_w, client_h) in d['extents'].items():
                             self.assertTrue(w <= client_w and h <= client_h,
                                             '%r needs %dx%d, has %dx%d' % (d['texts'][item], w, h, client_w, client_h))
