@@ -1,5 +1,5 @@
 // The countdown dialog: names the coming action, counts the seconds down once a second and ends
-// with 0 (OK, or the count ran out) or 1 (Cancel or Escape).
+// with 0 (OK, or the count ran out) or 1 (Cancel, Escape, or Enter unless the user moved to OK).
 #include "dialog/countdown.h"
 
 #include "app/app.h"
@@ -26,6 +26,16 @@ void StopTimer(HWND dialog)
     CountdownTimerId = 0;
 }
 
+// Enter goes to the push button that holds the focus, else to the default push button, and to IDOK
+// when there is none; Space presses the button that holds the focus. So Cancel gets both: a
+// keystroke meant for another window cancels, and only a deliberate move to OK (Tab past the count)
+// or a click confirms. Setting the focus here is why WM_INITDIALOG returns 0.
+void GuardAgainstStrayKeys(HWND dialog)
+{
+    SendMessageA(dialog, DM_SETDEFID, IDCANCEL, 0);
+    SetFocus(GetDlgItem(dialog, IDCANCEL));
+}
+
 void OnInitDialog(HWND dialog)
 {
     const SHUTDOWN_REQUEST &r = ShutdownRequest;
@@ -33,6 +43,7 @@ void OnInitDialog(HWND dialog)
     PlaceDialog(dialog);
     BringWindowToTop(dialog);
     SetForegroundWindow(dialog);
+    GuardAgainstStrayKeys(dialog);
     // Shutdown and power-off keep the template's texts.
     if (r.LogOff) {
         SetItemText(dialog, IDC_ACTION_LABEL, IDS_LOGOFF_LABEL);

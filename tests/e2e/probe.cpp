@@ -97,13 +97,24 @@ void PrintWindow(HWND w)
     GetWindowRect(w, &r);
     std::printf("class %s\ntitle %s\n", cls, text);
     std::printf("rect %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    POINT origin = {0, 0};  // of the client area, which the items' positions are relative to
+    ClientToScreen(w, &origin);
+    std::printf("origin %ld %ld\n", origin.x, origin.y);
     std::printf("screen %d %d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     std::printf("style %08lx\nexstyle %08lx\n", static_cast<unsigned long>(GetWindowLongA(w, GWL_STYLE)),
                 static_cast<unsigned long>(GetWindowLongA(w, GWL_EXSTYLE)));
     std::printf("visible %d\nforeground %d\n", IsWindowVisible(w) ? 1 : 0, GetForegroundWindow() == w ? 1 : 0);
     DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
+    DWORD thread = GetWindowThreadProcessId(w, &pid);
     std::printf("pid %lu\n", static_cast<unsigned long>(pid));
+    // Where a keystroke goes: the control with the focus, and the default push button's id.
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus)
+        std::printf("focus %d\n", GetDlgCtrlID(gui.hwndFocus));
+    DWORD_PTR defId = 0;
+    if (SendMessageTimeoutA(w, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 2000, &defId) && HIWORD(defId) == DC_HASDEFID)
+        std::printf("default %d\n", LOWORD(defId));
     EnumChildWindows(w, PrintItem, reinterpret_cast<LPARAM>(w));
 }
 
@@ -166,12 +177,7 @@ int Press(const char *what, DWORD timeoutMs)
     HWND w = WaitDialog(true, timeoutMs);
     if (!w)
         return 1;
-    if (std::strcmp(what, "ok") == 0)
-        PostMessageA(w, WM_COMMAND, IDOK, 0);
-    else if (std::strcmp(what, "cancel") == 0)
-        PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
-    else  // the Escape key, as the dialog manager sees it in its modal loop
-        PostMessageA(w, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(w, WM_COMMAND, std::strcmp(what, "ok") == 0 ? IDOK : IDCANCEL, 0);
     std::printf("pressed %s\n", what);
     return 0;
 }

@@ -1,4 +1,4 @@
-"""The real Kelvor.exe from start to end: the default request, Cancel, Escape and OK, the count,
+"""The real Kelvor.exe from start to end: the default request, keys and clicks, the count,
 the texts per action, the hand-over to a newer instance, and the hidden main window."""
 import time
 import unittest
@@ -43,24 +43,42 @@ class Lifecycle(KelvorCase):
         opened = k.call_times('user32.DialogBoxParamA')[0]
         self.assertGreater(k.call_times('user32.ExitWindowsEx')[0] - opened, 1.9)
 
-    def test_cancel_and_escape_abandon_the_request(self):
-        for press in ('cancel', 'escape'):
-            with self.subTest(press=press):
-                k = self.kelvor('/Time:', '30')
-                rc, _ = self.probe('press', press, 20000)
-                self.assertEqual(rc, 0)
+    def test_only_a_deliberate_answer_goes_ahead(self):
+        """Keys and clicks as a person makes them: a stray Enter or Space cancels; the focus moved to
+        OK on purpose (past the count, which is a tab stop) then Space goes ahead."""
+        CANCELS, MAY_IGNORE, GOES_AHEAD = 'cancels', 'cancels or is ignored', 'goes ahead'
+        for keys, outcome in ((['Return'], CANCELS), (['space'], CANCELS), (['Escape'], CANCELS),
+                              (['alt+F4'], MAY_IGNORE), (['Tab', 'Return'], CANCELS), (['click'], CANCELS),
+                              (['Tab', 'Tab', 'space'], GOES_AHEAD)):
+            with self.subTest(keys=keys):
+                k = self.kelvor('/Reboot', '/Time:', '30')
+                if keys == ['click']:
+                    d = self.dialog()
+                    self.click(2, d)
+                else:
+                    d = self.keys(*keys)
+                deadline = time.time() + 15
+                while k.running() and time.time() < deadline:
+                    time.sleep(0.2)
+                if outcome == MAY_IGNORE and k.running():
+                    self.click(2)
                 self.assertEqual(k.wait(), 0)
-                self.assertEqual(k.exit_requests(), [])
-                self.assertEqual(k.debug_lines(), [])
-                self.assertEqual(k.calls('advapi32.OpenProcessToken'), [])
-                self.assertEqual(k.calls('user32.MessageBoxA'), [])
+                self.assertEqual(k.exit_requests(), [2] if outcome == GOES_AHEAD else [])
+                if outcome != GOES_AHEAD:
+                    self.assertEqual(k.debug_lines(), [])
+                    self.assertEqual(k.calls('advapi32.OpenProcessToken'), [])
+                    self.assertEqual(k.calls('user32.MessageBoxA'), [])
+                # As it opened, Cancel had the focus and was the default button (its heavy border).
+                self.assertEqual((d['focus'], d['default']), ('2', '2'))
+                styles = {i['id']: i['style'] & 0xF for i in d['items'] if i['class'] == 'Button'}
+                self.assertEqual(styles, {2: 1, 1: 0})
                 self.settle()
 
     def test_ok_goes_ahead_at_once(self):
         k = self.kelvor('/LogOff', '/Time:', '60')
-        self.dialog()
+        d = self.dialog()
         pressed = time.time()
-        self.assertEqual(self.probe('press', 'ok', 20000)[0], 0)
+        self.click(1, d)
         self.assertEqual(k.wait(), 0)
         self.assertLess(time.time() - pressed, 20)  # far below the 60 s count
         self.assertEqual(k.exit_requests(), [0])

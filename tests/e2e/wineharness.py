@@ -314,6 +314,11 @@ class Session:
             raise AssertionError('%s did not end in %d s: %s' % (command_line, timeout, lines))
         return codes[0]
 
+    def xdotool(self, *args):
+        """Real input through the X server, as a keyboard and a mouse make it (xdotool's key names:
+        'Return', 'alt+F4'); Wine's dialog manager handles it as Windows' handles a keyboard's."""
+        subprocess.run(['xdotool', *[str(a) for a in args]], env=self.env(), check=True, timeout=60)
+
     def windows(self):
         _, lines = self.probe('windows')
         d = dict(lines)
@@ -483,7 +488,7 @@ def parse_dialog(lines):
         else:
             d[key] = rest
     d['texts'] = {i['id']: i['text'] for i in d['items'] if i['id'] != -1}
-    for key in ('rect', 'screen'):
+    for key in ('rect', 'screen', 'origin'):
         if key in d:
             d[key] = [int(v) for v in d[key].split()]
     return d
@@ -527,6 +532,20 @@ class KelvorCase(unittest.TestCase):
 
     def probe(self, *args, timeout=30):
         return self.session.probe(*args, timeout=timeout)
+
+    def keys(self, *keys):
+        """Types at the countdown once it shows in the foreground; returns the dialog as it was."""
+        d = self.dialog()
+        self.assertEqual(d['foreground'], '1')
+        self.session.xdotool('key', '--delay', 150, *keys)
+        return d
+
+    def click(self, item, d=None):
+        """Clicks the middle of a control of the countdown with the mouse."""
+        d = d or self.dialog()
+        c = next(i for i in d['items'] if i['id'] == item)
+        self.session.xdotool('mousemove', d['origin'][0] + c['x'] + c['w'] // 2,
+                             d['origin'][1] + c['y'] + c['h'] // 2, 'click', 1)
 
 
 class RegistryCase(KelvorCase):

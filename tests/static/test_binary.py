@@ -54,11 +54,12 @@ OLD_WINDOWS_IMPORTS = {
                      'ReleaseMutex', 'Sleep', 'WaitForSingleObject', 'lstrcmpA', 'lstrcmpiA'},
     'msvcrt.dll': {'_beginthread', '_endthread', 'isspace', 'memchr'},
     'user32.dll': {'BringWindowToTop', 'CreateWindowExA', 'DefWindowProcA', 'DeleteMenu', 'DestroyWindow',
-                   'DialogBoxParamA', 'DispatchMessageA', 'EndDialog', 'ExitWindowsEx', 'FindWindowA', 'GetMessageA',
-                   'GetSystemMenu', 'GetSystemMetrics', 'GetWindowRect', 'KillTimer', 'LoadCursorA', 'LoadImageA',
-                   'LoadStringA', 'MessageBoxA', 'PostMessageA', 'PostQuitMessage', 'RegisterClassA',
-                   'RegisterClassExA', 'SetDlgItemInt', 'SetDlgItemTextA', 'SetForegroundWindow', 'SetTimer',
-                   'SetWindowPos', 'SetWindowTextA', 'ShowWindow', 'TranslateMessage', 'UpdateWindow', 'wsprintfA'},
+                   'DialogBoxParamA', 'DispatchMessageA', 'EndDialog', 'ExitWindowsEx', 'FindWindowA', 'GetDlgItem',
+                   'GetMessageA', 'GetSystemMenu', 'GetSystemMetrics', 'GetWindowRect', 'KillTimer', 'LoadCursorA',
+                   'LoadImageA', 'LoadStringA', 'MessageBoxA', 'PostMessageA', 'PostQuitMessage', 'RegisterClassA',
+                   'RegisterClassExA', 'SendMessageA', 'SetDlgItemInt', 'SetDlgItemTextA', 'SetFocus',
+                   'SetForegroundWindow', 'SetTimer', 'SetWindowPos', 'SetWindowTextA', 'ShowWindow',
+                   'TranslateMessage', 'UpdateWindow', 'wsprintfA'},
 }
 
 ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'

@@ -421,6 +421,21 @@ BOOL SetForegroundWindow(HWND window)
     return TRUE;
 }
 
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Log("SendMessageA", window, message, wParam, lParam);
+    return 0;
+}
+
+// A control's handle is its dialog's plus its id, so that a test can tell which control a call names.
+HWND GetDlgItem(HWND dialog, int item) { return stub::Handle(reinterpret_cast<std::uintptr_t>(dialog) + item); }
+
+HWND SetFocus(HWND window)
+{
+    Log("SetFocus", window);
+    return nullptr;
+}
+
 BOOL ExitWindowsEx(UINT flags, DWORD reason)
 {
     Log("ExitWindowsEx", flags, reason);

@@ -108,6 +108,7 @@ enum : UINT {
     WM_COMMAND = 0x111,
     WM_SYSCOMMAND = 0x112,
     WM_TIMER = 0x113,
+    DM_SETDEFID = 0x401,
     WM_QUIT = 0x12,
     SC_SIZE = 0xF000,
     SC_MINIMIZE = 0xF020,
@@ -193,6 +194,9 @@ int GetSystemMetrics(int index);
 BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
 BOOL BringWindowToTop(HWND window);
 BOOL SetForegroundWindow(HWND window);
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+HWND GetDlgItem(HWND dialog, int item);
+HWND SetFocus(HWND window);
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
 
 BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
