@@ -48,10 +48,13 @@ bool Text(HWND w, char *buf, int size)
            length > 0;
 }
 
+// Pixels the texts must leave spare, which `dialog MARGIN TIMEOUT` sets.
+int Margin = 0;
+
 // The room a static control's text needs in the dialog's font (Arial, 14 points at the screen's DPI,
-// as the dialog manager makes it from the template), broken into lines as the control breaks it,
-// against the control's client size: "extent id needed-width needed-height client-width client-height".
-// WM_GETTEXT returns a whole text even where the control shows only part of it.
+// as the dialog manager makes it from the template), broken into lines as the control breaks it but
+// Margin pixels narrower, against the control's client size: "extent id needed-width needed-height
+// client-width client-height". WM_GETTEXT returns a whole text even where the control shows only part.
 void PrintExtent(int id, HWND item, const char *text)
 {
     HDC dc = GetDC(item);
@@ -61,6 +64,7 @@ void PrintExtent(int id, HWND item, const char *text)
     RECT client, needed;
     GetClientRect(item, &client);
     needed = client;
+    needed.right -= Margin;
     DrawTextA(dc, text, -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
     std::printf("extent %d %ld %ld %ld %ld\n", id, needed.right - needed.left, needed.bottom - needed.top, client.right,
                 client.bottom);
@@ -325,8 +329,10 @@ int main(int argc, char **argv)
     int rc = 2;
     if (!std::strcmp(cmd, "idle"))
         rc = Idle();
-    else if (!std::strcmp(cmd, "dialog"))
+    else if (!std::strcmp(cmd, "dialog")) {
+        Margin = argc > 3 ? std::atoi(argv[2]) : 0;
         rc = Dialog(timeout);
+    }
     else if (!std::strcmp(cmd, "count"))
         rc = Count(timeout);
     else if (!std::strcmp(cmd, "press") && argc > 2)

@@ -525,8 +525,9 @@ class KelvorCase(unittest.TestCase):
         self.started.append(k)
         return k
 
-    def dialog(self, timeout=20000):
-        rc, lines = self.session.probe('dialog', timeout, timeout=timeout / 1000 + 30)
+    def dialog(self, timeout=20000, margin=0):
+        """The countdown once visible; each text's extent measured `margin` pixels narrower."""
+        rc, lines = self.session.probe('dialog', margin, timeout, timeout=timeout / 1000 + 30)
         self.assertEqual(rc, 0, 'no countdown dialog appeared')
         return parse_dialog(lines)
 
