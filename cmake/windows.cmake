@@ -2,6 +2,7 @@
 # statically linked so that it imports only system DLLs, and reproducible (no time stamps).
 enable_language(RC)
 configure_file(res/version.h.in ${CMAKE_BINARY_DIR}/version.h)
+add_compile_options(${KELVOR_CPU_FLAGS})  # the processor baseline, from the toolchain file
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(entry _KelvorEntry)

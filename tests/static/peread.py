@@ -17,16 +17,20 @@ class PE:
         opt = pe + 24
         self.magic = struct.unpack_from('<H', d, opt)[0]
         self.subsystem = struct.unpack_from('<H', d, opt + 68)[0]
+        self.entry = struct.unpack_from('<I', d, opt + 16)[0]
+        self.image_base = struct.unpack_from('<I' if self.magic == 0x10B else '<Q', d, opt + (28 if self.magic == 0x10B else 24))[0]
         os_major, os_minor, _, _, sub_major, sub_minor = struct.unpack_from('<6H', d, opt + 40)
         self.os_version, self.subsystem_version = (os_major, os_minor), (sub_major, sub_minor)
         dirs = opt + (96 if self.magic == 0x10B else 112)
         self.directories = [struct.unpack_from('<II', d, dirs + 8 * i) for i in range(16)]
-        self.sections = []
+        self.sections, self.code = [], []
         for i in range(nsect):
             s = opt + opt_size + 40 * i
             name = d[s:s + 8].rstrip(b'\0').decode()
             vsize, va, rawsize, raw = struct.unpack_from('<IIII', d, s + 8)
             self.sections.append((name, va, max(vsize, rawsize), raw))
+            if struct.unpack_from('<I', d, s + 36)[0] & 0x20000000:  # IMAGE_SCN_MEM_EXECUTE
+                self.code.append((va, d[raw:raw + min(vsize, rawsize)]))
 
     def checksums(self):
         """(stored, computed) PE checksum: 16-bit sums with end-around carry over the file with

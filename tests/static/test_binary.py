@@ -3,6 +3,8 @@ that keep it running on Windows 95 and NT 4, and every resource read back from t
 import os
 import re
 import struct
+import subprocess
+import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -64,6 +66,48 @@ OLD_WINDOWS_IMPORTS = {
 
 ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
 
+# The 80386's instructions as objdump's Intel syntax names them (Intel, 80386 Programmer's Reference
+# Manual, 1986, chapter 17): Windows 95 runs on a 386DX, which need not have a 387, and Kelvor does
+# no floating point, so no x87 either. What later processors added is not here: 486 BSWAP, CMPXCHG,
+# XADD; Pentium CPUID, RDTSC, CMPXCHG8B, MMX; Pentium Pro CMOV, FCMOV, FCOMI, the multi-byte NOP; SSE.
+I386 = set("""aaa aad aam aas adc add and arpl bound bsf bsr bt btc btr bts call cbw cwde clc cld cli clts cmc
+    cmp cmps cmpsb cmpsw cmpsd cwd cdq daa das dec div enter hlt idiv imul in inc ins insb insw insd int int3
+    into iret iretd ja jae jb jbe jcxz jecxz je jg jge jl jle jmp jne jno jnp jns jo jp js lahf lar lds lea
+    leave les lfs lgdt lgs lidt lldt lmsw lods lodsb lodsw lodsd loop loope loopne lsl lss ltr mov movs movsb
+    movsw movsd movsx movzx mul neg nop not or out outs outsb outsw outsd pop popa popad popf popfd push
+    pusha pushad pushf pushfd rcl rcr ret retf rol ror sahf sal sar sbb scas scasb scasw scasd seta setae
+    setb setbe sete setg setge setl setle setne setno setnp setns seto setp sets sgdt shl shld shr shrd sidt
+    sldt smsw stc std sti stos stosb stosw stosd str sub test verr verw wait fwait xchg xlat xlatb xor""".split())
+PREFIXES = {'lock', 'rep', 'repz', 'repe', 'repnz', 'repne', 'data16', 'addr16', 'cs', 'ds', 'es', 'fs', 'gs', 'ss'}
+
+
+def foreign_instructions(code, address):
+    """The instructions of `code` (machine code at `address`) that a 386 lacks, as 'address: text';
+    bytes that decode to nothing count too."""
+    with tempfile.NamedTemporaryFile(suffix='.bin') as f:
+        f.write(code)
+        f.flush()
+        listing = subprocess.run(['i686-w64-mingw32-objdump', '-D', '-b', 'binary', '-m', 'i386', '-M', 'intel',
+                                  '--no-show-raw-insn', '--adjust-vma=%#x' % address, f.name],
+                                 capture_output=True, text=True, check=True).stdout
+    foreign = []
+    for where, text in re.findall(r'^\s*([0-9a-f]+):\t(.*)$', listing, re.M):
+        words = text.split()
+        while words[1:] and words[0] in PREFIXES:
+            words.pop(0)
+        if words[0] not in I386 or (words[0] == 'nop' and len(words) > 1):
+            foreign.append('%s: %s' % (where, ' '.join(words)))
+    return foreign
+
+
+def machine_code(pe):
+    """(address, bytes) of the executable's code, less the constructor and destructor lists that
+    MinGW's linker script puts at the end of .text (each -1, pointers, 0: data, not code)."""
+    (rva, data), = pe.code
+    lists = re.search(rb'(?:\xff{4}(?:(?!\0{4}).{4})*?\0{4}){2}\Z', data, re.S)
+    assert lists, 'no constructor lists at the end of .text: has the linker script changed?'
+    return pe.image_base + rva, data[:lists.start()]
+
 
 def manifest_faults(data):
     """What in an application manifest would hurt Kelvor somewhere from XP to 11 (empty: nothing).
@@ -116,6 +160,19 @@ class Binary(unittest.TestCase):
         self.assertEqual([n for names in imports.values() for n in names if n.endswith('W')], [])
         if self.i686:  # what Windows 95 and NT 4 load: OS and subsystem version 4.0
             self.assertEqual((self.pe.os_version, self.pe.subsystem_version), ((4, 0), (4, 0)))
+
+    def test_i686_code_runs_on_a_386(self):
+        if not self.i686:
+            self.skipTest('every x86-64 processor has what the compiler uses')
+        address, code = machine_code(self.pe)
+        self.assertEqual(foreign_instructions(code, address), [])
+        # The check finds each later family, put in a copy at the entry point.
+        at = self.pe.image_base + self.pe.entry - address
+        for text, patch in {'cmove eax,eax': '0f44c0', 'nop DWORD PTR [eax]': '0f1f00', 'bswap eax': '0fc8',
+                            'xadd eax,eax': '0fc1c0', 'cpuid': '0fa2', 'fcomi st,st(1)': 'dbf1',
+                            'movd mm0,eax': '0f6ec0', 'xorps xmm0,xmm0': '0f57c0', 'fld1': 'd9e8'}.items():
+            copy = code[:at] + bytes.fromhex(patch) + code[at + len(patch) // 2:]
+            self.assertIn('%x: %s' % (address + at, text), foreign_instructions(copy, address))
 
     def test_manifest_runs_as_invoker_in_a_form_every_windows_accepts(self):
         manifests = [(name, lang, data) for (rtype, name, lang), data in self.res.items() if rtype == peread.RT_MANIFEST]
