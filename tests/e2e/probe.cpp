@@ -332,8 +332,7 @@ int main(int argc, char **argv)
     else if (!std::strcmp(cmd, "dialog")) {
         Margin = argc > 3 ? std::atoi(argv[2]) : 0;
         rc = Dialog(timeout);
-    }
-    else if (!std::strcmp(cmd, "count"))
+    } else if (!std::strcmp(cmd, "count"))
         rc = Count(timeout);
     else if (!std::strcmp(cmd, "press") && argc > 2)
         rc = Press(argv[2], argc > 3 ? timeout : 10000);

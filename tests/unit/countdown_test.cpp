@@ -47,11 +47,11 @@ TEST_F(KelvorTest, InitPlacesThenRaisesThenGuardsCancelThenFillsThenStartsTheTim
     ShutdownRequest.ShutCount = 7;
     EXPECT_EQ(CountdownDialogProc(Dialog, WM_INITDIALOG, 0, 0), 0);
     const std::string cancel = std::to_string(0x200 + IDCANCEL);
-    EXPECT_THAT(stub::g.calls, ElementsAre(::testing::StartsWith("SetWindowPos(512"), "SetWindowTextA(512, \"Orvane\")",
-                                           "BringWindowToTop(512)", "SetForegroundWindow(512)",
-                                           "SendMessageA(512, " + std::to_string(DM_SETDEFID) + ", 2, 0)",
-                                           "SetFocus(" + cancel + ")", "SetDlgItemInt(512, 1004, \"7\", 1)",
-                                           "SetTimer(512, 1, 1000, 0)"));
+    EXPECT_THAT(stub::g.calls,
+                ElementsAre(::testing::StartsWith("SetWindowPos(512"), "SetWindowTextA(512, \"Orvane\")",
+                            "BringWindowToTop(512)", "SetForegroundWindow(512)",
+                            "SendMessageA(512, " + std::to_string(DM_SETDEFID) + ", 2, 0)", "SetFocus(" + cancel + ")",
+                            "SetDlgItemInt(512, 1004, \"7\", 1)", "SetTimer(512, 1, 1000, 0)"));
     EXPECT_EQ(CountdownTimerId, 1);
 }
 
