@@ -2,7 +2,8 @@
 """Writes the release zip byte for byte the same from the same inputs: entries in a fixed order,
 every entry stamped with one time (SOURCE_DATE_EPOCH, else the last commit's), fixed permissions.
 It holds both executables, the installer packages, the administrator's guide (its version and
-product codes filled in), the licence, the registry presets and the Group Policy template. Also
+product codes filled in), the licence, the registry presets, the Group Policy template and the
+Task Scheduler definitions. Also
 writes SHA256SUMS into the zip and <zip>.sha256 beside it.
 
 make_package.py --version V --source DIR --i686 EXE --x86_64 EXE --msi MSI [--msi MSI] --out ZIP
@@ -50,7 +51,7 @@ def main():
                'LICENSE': os.path.join(a.source, 'LICENSE')}
     for msi in a.msi:
         entries[os.path.basename(msi)] = msi
-    for folder, suffixes in (('registry', ('.reg',)), ('policy', ('.admx', '.adml'))):
+    for folder, suffixes in (('registry', ('.reg',)), ('policy', ('.admx', '.adml')), ('tasks', ('.xml',))):
         for base, _, names in os.walk(os.path.join(a.source, folder)):
             for name in names:
                 if name.endswith(suffixes):

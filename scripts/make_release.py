@@ -11,11 +11,13 @@ The key comes from the environment, never from a command line, and nothing of it
   KELVOR_SIGN_KEY, KELVOR_SIGN_CERT, KELVOR_SIGN_PIN_FILE, KELVOR_SIGN_PKCS11_MODULE
       a key on a PKCS#11 token: its pkcs11: URI, the certificate chain (PEM), the file that holds
       the PIN, and the token's PKCS#11 module; reached through OpenSSL's pkcs11 engine
-  KELVOR_SIGN_TIMESTAMP  an RFC 3161 time-stamp server's address (optional)
-  KELVOR_SIGN_TSA_CERTS, KELVOR_SIGN_TSA_KEY  instead, osslsigncode's own time-stamp authority
-      with this certificate chain and key (optional; for machines that reach no server)
-The signing time is SOURCE_DATE_EPOCH, else the last commit's time: the same inputs and key give
-the same bytes, unless a time stamp is asked for.
+  KELVOR_SIGN_TIMESTAMP  an RFC 3161 time-stamp server's address: required for a release
+  KELVOR_SIGN_TEST=1  this build is a test: signing without a time stamp, or with
+      KELVOR_SIGN_TSA_CERTS, KELVOR_SIGN_TSA_KEY  osslsigncode's own time-stamp authority with this
+      certificate chain and key, whose stamp proves nothing unless its chain ends at a trusted root
+A signature without a time stamp stops verifying when the signing certificate expires, so a
+release is not signed without one. The signing time is SOURCE_DATE_EPOCH, else the last commit's
+time: the same inputs and key give the same bytes, unless a time stamp is asked for.
 """
 import argparse
 import os
@@ -53,11 +55,19 @@ def signing_options(env, when):
     else:
         return None
     options += ['-h', 'sha256', '-time', str(when)]
+    test = env.get('KELVOR_SIGN_TEST') == '1'
     if env.get('KELVOR_SIGN_TIMESTAMP'):
         options += ['-ts', env['KELVOR_SIGN_TIMESTAMP']]
-    elif env.get('KELVOR_SIGN_TSA_CERTS'):
+    elif env.get('KELVOR_SIGN_TSA_CERTS') and test:
         certs, key = need('KELVOR_SIGN_TSA_CERTS', 'KELVOR_SIGN_TSA_KEY')
         options += ['-TSA-certs', certs, '-TSA-key', key]
+    elif not test:
+        sys.exit('make_release: a release is signed with a time stamp from an RFC 3161 server: without one '
+                 'its signatures stop verifying when the signing certificate expires. Give '
+                 'KELVOR_SIGN_TIMESTAMP=<server address>' +
+                 (' (osslsigncode\'s own time-stamp authority, KELVOR_SIGN_TSA_CERTS, is for tests only)'
+                  if env.get('KELVOR_SIGN_TSA_CERTS') else '') +
+                 ', or KELVOR_SIGN_TEST=1 if this build is a test.')
     return options
 
 

@@ -103,11 +103,12 @@ class SignedRelease(unittest.TestCase):
         run('softhsm2-util', '--import', path('code.p8'), '--token', 'kelvor', '--label', 'signing', '--id', '01',
             '--pin', PIN, env=token_env)
         os.remove(path('code.p8'))
-        p12 = dict(KELVOR_SIGN_PKCS12=path('code.p12'), KELVOR_SIGN_PASSWORD_FILE=path('password'))
+        # Signed as a test: no RFC 3161 server here (the stamped one uses osslsigncode's own authority).
+        p12 = dict(KELVOR_SIGN_PKCS12=path('code.p12'), KELVOR_SIGN_PASSWORD_FILE=path('password'), KELVOR_SIGN_TEST='1')
         cls.printed = release('release', **p12) + release('again', **p12)
         cls.printed += release('token', KELVOR_SIGN_KEY='pkcs11:token=kelvor;object=signing;type=private',
                                KELVOR_SIGN_CERT=path('code-chain.pem'), KELVOR_SIGN_PIN_FILE=path('pin'),
-                               KELVOR_SIGN_PKCS11_MODULE='/usr/lib/softhsm/libsofthsm2.so')
+                               KELVOR_SIGN_PKCS11_MODULE='/usr/lib/softhsm/libsofthsm2.so', KELVOR_SIGN_TEST='1')
         release('stamped', KELVOR_SIGN_TSA_CERTS=path('tsa-chain.pem'), KELVOR_SIGN_TSA_KEY=path('tsa.key'), **p12)
         release('unsigned')
 
@@ -150,6 +151,17 @@ class SignedRelease(unittest.TestCase):
                 with open(path('changed.exe'), 'wb') as f:
                     f.write(changed)
                 self.assertNotEqual(verify(path('changed.exe')).returncode, 0, name)
+
+    def test_a_release_is_not_signed_without_a_real_time_stamp(self):
+        p12 = dict(KELVOR_SIGN_PKCS12=path('code.p12'), KELVOR_SIGN_PASSWORD_FILE=path('password'))
+        own = dict(KELVOR_SIGN_TSA_CERTS=path('tsa-chain.pem'), KELVOR_SIGN_TSA_KEY=path('tsa.key'))
+        for name, key in (('no stamp', p12), ("osslsigncode's stamp", dict(p12, **own))):
+            with self.subTest(name):
+                with self.assertRaises(subprocess.CalledProcessError) as refused:
+                    release('refused', **key)
+                self.assertIn('KELVOR_SIGN_TIMESTAMP', refused.exception.stderr)
+                self.assertIn('KELVOR_SIGN_TEST=1', refused.exception.stderr)
+                self.assertFalse(os.path.exists(path('refused', 'signed')))
 
     def test_time_stamp_is_carried(self):
         for entry in (SIGNED[0], SIGNED[3]):
