@@ -33,6 +33,12 @@ def property_of(msi, name):
     return table(msi, 'Property')[name][0]
 
 
+def summary_platform(msi):
+    """The platform of the package's Template summary property: x64 or Intel."""
+    out = subprocess.run(['msiinfo', 'suminfo', msi], capture_output=True, text=True, check=True).stdout
+    return re.search(r'^Template: (\w+);', out, re.M).group(1)
+
+
 class Installer(RegistryCase):
 
     def setUp(self):
@@ -213,6 +219,12 @@ class Installer(RegistryCase):
                                                         property_of(msi, 'UpgradeCode')), guide)
                 self.assertEqual(re.findall(r'{(?:version|file version|package version|x64 ProductCode|x86 ProductCode)}',
                                             guide), [])
+                # The values for Intune and Configuration Manager: the package's name, code and platform.
+                name, code = os.path.basename(msi), property_of(msi, 'ProductCode')
+                row = re.search(r'^\| `%s` \| `([^`]*)` \| `([^`]*)` \| `([^`]*)` \| (\S+) ' % re.escape(name), guide, re.M)
+                self.assertEqual(row.groups() if row else None,
+                                 ('msiexec /i "%s" /qn /norestart' % name, 'msiexec /x %s /qn /norestart' % code, code,
+                                  {'x64': '64-bit', 'Intel': '32-bit'}[summary_platform(msi)]))
                 refused = tables['LaunchCondition'].get('Installed OR NOT VersionNT64', [''])[0]
                 self.assertEqual(refused.startswith('This package is for 32-bit Windows. On 64-bit Windows install '
                                                     'Kelvor-%s-x64.msi' % TEXT), arch == 'x86')

@@ -1,13 +1,17 @@
 """The Group Policy administrative template: read back and checked for consistency with itself, its
 texts and Kelvor's string table; then each policy state applied to the registry as Group Policy
-writes it (the machine's native view, read by the 64-bit Kelvor.exe) and the real exe run."""
+writes it (the machine's native view, read by the 64-bit Kelvor.exe) and the real exe run. Also the
+Task Scheduler definitions: against Microsoft's schema, then registered with Wine's schtasks by the
+guide's own commands."""
 import os
 import re
 import subprocess
+import tempfile
 import unittest
 import xml.etree.ElementTree as ET
+import zipfile
 
-from wineharness import BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, PRODUCT_KEY, RegistryCase
+from wineharness import BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, PRODUCT_KEY, KelvorCase, RegistryCase, windows_path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, '..', '..')
@@ -107,6 +111,120 @@ class Template(unittest.TestCase):
                                                 ('REG_SZ', ids['IDS_KEY_REBOOT']), ('REG_SZ', ids['IDS_MODE_DISABLE'])]))
         countdown = next(e for e in ELEMENTS if e.tag == NS + 'decimal')
         self.assertEqual((countdown.get('minValue'), countdown.get('maxValue')), ('0', '86400'))
+
+
+    def test_intune_can_import_it(self):
+        # Imported ADMX policies "are not allowed to write to locations within the System,
+        # Software\Microsoft, and Software\Policies\Microsoft keys"; the import refuses combo boxes
+        # and needs every namespace a template uses imported first.
+        keys = {POLICY.get('key')} | {e.get('key') for e in POLICY.iter() if e.get('key')}
+        for key in keys:
+            self.assertFalse(re.match(r'(system|software\\microsoft|software\\policies\\microsoft)(\\|$)', key, re.I), key)
+        self.assertEqual(list(ADML.iter(NS + 'comboBox')), [])
+        self.assertEqual(list(ADMX.iter(NS + 'using')), [])
+
+
+TASKS = os.path.join(ROOT, 'tasks')
+TD = '{http://schemas.microsoft.com/windows/2004/02/mit/task}'
+# The settings of Task Scheduler 2.0 as Windows Vista has it (ITaskSettings): a version 1.2 task
+# holds no other (UseUnifiedSchedulingEngine and DisallowStartOnRemoteAppSession came later).
+VISTA_SETTINGS = {'AllowStartOnDemand', 'MultipleInstancesPolicy', 'DisallowStartIfOnBatteries',
+                  'StopIfGoingOnBatteries', 'AllowHardTerminate', 'StartWhenAvailable', 'RunOnlyIfNetworkAvailable',
+                  'WakeToRun', 'Enabled', 'Hidden', 'DeleteExpiredTaskAfter', 'ExecutionTimeLimit', 'Priority',
+                  'RunOnlyIfIdle'}
+# What must never be left to a default: batteries, a missed start, waking, a run still going, the limit.
+EXPLICIT = {'DisallowStartIfOnBatteries', 'StopIfGoingOnBatteries', 'StartWhenAvailable', 'WakeToRun',
+            'MultipleInstancesPolicy', 'ExecutionTimeLimit'}
+GUIDE_CREATES = re.compile(r'^schtasks /create /xml (\S+) /tn "([^"]+)" /f$', re.M)
+
+
+def task_files():
+    return sorted(n for n in os.listdir(TASKS) if n.endswith('.xml'))
+
+
+def settings_of(root):
+    return {e.tag[len(TD):]: e.text for e in root.find(TD + 'Settings')}
+
+
+def schema_faults(data):
+    """What xmllint says of a task definition against Microsoft's schema; the schema fixes the
+    version at 1.3, so a 1.2 definition is read as the copy that says 1.3."""
+    with tempfile.NamedTemporaryFile(suffix='.xml') as f:
+        f.write(data.replace(b'version="1.2"', b'version="1.3"', 1))
+        f.flush()
+        r = subprocess.run(['xmllint', '--noout', '--schema', os.path.join(HERE, 'schema', 'task-subset.xsd'), f.name],
+                           capture_output=True, text=True)
+    return '' if r.returncode == 0 else r.stderr
+
+
+class TaskDefinitions(unittest.TestCase):
+    """The shipped task definitions, read as Task Scheduler on Vista and later reads them."""
+
+    def test_valid_explicit_and_for_the_installed_kelvor(self):
+        ids = kelvor_strings()
+        keywords = {ids[k].lower() for k in ids if k.startswith('IDS_KEY_')}
+        self.assertEqual(task_files(), ['kelvor-unattended-reboot.xml', 'kelvor-weekly-reboot.xml'])
+        for name in task_files():
+            with self.subTest(name), open(os.path.join(TASKS, name), 'rb') as f:
+                data = f.read()
+                self.assertEqual(schema_faults(data), '')
+                root = ET.fromstring(data)
+                self.assertEqual(root.get('version'), '1.2')
+                settings = settings_of(root)
+                self.assertLessEqual(set(settings), VISTA_SETTINGS)
+                self.assertLessEqual(EXPLICIT, set(settings))
+                exec_ = root.find('%sActions/%sExec' % (TD, TD))
+                line = exec_.findtext(TD + 'Command') + ' ' + exec_.findtext(TD + 'Arguments')
+                kelvor = re.search(r'"?%ProgramFiles%\\Veltrane\\Orvane\\Kelvor\.exe"? ([^"]*)', line)
+                self.assertTrue(kelvor, line)
+                options = kelvor.group(1).split()
+                self.assertTrue(all(o[1:].lower() in keywords or o.isdigit() for o in options), options)
+                principal = root.find('%sPrincipals/%sPrincipal' % (TD, TD))
+                if name == 'kelvor-weekly-reboot.xml':  # the users see and may cancel it
+                    self.assertEqual(principal.findtext(TD + 'GroupId'), 'S-1-5-32-545')
+                    self.assertNotIn('/Quiet', options)
+                    self.assertNotIn('/Force', options)
+                else:  # SYSTEM, forced and quiet, only when query user finds no one
+                    self.assertEqual(principal.findtext(TD + 'UserId'), 'S-1-5-18')
+                    self.assertEqual(options[:3], ['/Reboot', '/Force', '/Quiet'])
+                    self.assertIn('query.exe user >nul 2>&1 & if errorlevel 1 if not errorlevel 2 ', line)
+        # The check refuses what Microsoft's schema refuses: a trigger's children out of order.
+        with open(os.path.join(TASKS, task_files()[0]), 'rb') as f:
+            data = f.read()
+        swapped = re.sub(rb'(\s*<Enabled>true</Enabled>)(\s*<StartBoundary>[^<]*</StartBoundary>)', rb'\2\1', data)
+        self.assertNotEqual(swapped, data)
+        self.assertIn('This element is not expected', schema_faults(swapped))
+
+
+class TaskRegistration(KelvorCase):
+    """The shipped definitions registered as the guide says, then read back from what Wine stored.
+    Wine 8 keeps a task's version, registration information and settings; it reads its triggers,
+    principal and actions only as stubs, which the schema check above covers."""
+
+    def test_registered_by_the_guides_commands(self):
+        with open(os.path.join(ROOT, 'docs', 'deploying.md')) as f:
+            created = GUIDE_CREATES.findall(f.read())
+        self.assertEqual(sorted(name for name, _ in created), task_files())
+        store = os.path.join(self.session.prefix, 'drive_c', 'windows', 'system32', 'tasks')
+        work = os.path.join(self.session.state, 'tasks')
+        with zipfile.ZipFile(os.environ['KELVOR_ZIP']) as z:
+            members = [m for m in z.namelist() if m.startswith('tasks/')]
+            self.assertEqual(members, ['tasks/' + name for name in task_files()])
+            z.extractall(work, members)
+        for name, title in created:
+            with self.subTest(name):
+                shipped = os.path.join(work, 'tasks', name)
+                self.session.wine('schtasks', '/create', '/xml', windows_path(shipped), '/tn', title, '/f')
+                with open(shipped, 'rb') as f, open(os.path.join(store, title), 'rb') as g:
+                    ours, stored = ET.fromstring(f.read()), ET.fromstring(g.read())
+                self.assertEqual(stored.get('version'), ours.get('version'))
+                for field in ('Author', 'Description'):
+                    self.assertEqual(stored.findtext('%sRegistrationInfo/%s%s' % (TD, TD, field)),
+                                     ours.findtext('%sRegistrationInfo/%s%s' % (TD, TD, field)))
+                self.assertEqual({k: v for k, v in settings_of(stored).items() if k in settings_of(ours)},
+                                 settings_of(ours))
+                self.session.wine('schtasks', '/delete', '/tn', title, '/f')
+                self.assertFalse(os.path.exists(os.path.join(store, title)))
 
 
 class PolicyStates(RegistryCase):

@@ -1,7 +1,9 @@
-"""The administrator's guide against what ships: every preset it names exists, and a preset it
-shows in full is shown exactly as the file in registry/ holds it."""
+"""The administrator's guide against what ships: every preset and task definition it names exists,
+a preset it shows in full is shown exactly as the file in registry/ holds it, and its commands use
+the options their tools have, Kelvor's own options and the packages' install path."""
 import os
 import re
+import shlex
 import unittest
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..')
@@ -34,6 +36,27 @@ class Guide(unittest.TestCase):
         added = dict((n, (t, d)) for n, t, d in re.findall(
             r'^reg add "HKLM\\SOFTWARE\\Veltrane\\Orvane\\Parameters" /v (\S+) /t (\S+) /d (\S+) /f$', self.guide, re.M))
         self.assertEqual(added, preset)
+
+    def test_task_scheduler_commands(self):
+        tasks = sorted(n for n in os.listdir(os.path.join(ROOT, 'tasks')) if n.endswith('.xml'))
+        self.assertEqual(sorted(set(re.findall(r'\b(kelvor-[\w-]+\.xml)\b', self.guide))), tasks)
+        # The Task Scheduler 1.0 line for XP and 2003 cannot be run under Wine 8 (its schtasks
+        # takes neither /tr nor /ru): it is read as schtasks /create reads it.
+        line = re.search(r'^\s*(schtasks /create /tn .*)$', self.guide, re.M).group(1)
+        words = shlex.split(line)
+        self.assertEqual(words[:2], ['schtasks', '/create'])
+        options = dict(zip(words[2::2], words[3::2]))
+        self.assertEqual(set(options), {'/tn', '/tr', '/sc', '/d', '/st', '/ru'})
+        self.assertEqual((options['/sc'], options['/d'], options['/ru']), ('weekly', 'WED', 'System'))
+        self.assertRegex(options['/st'], r'^\d\d:\d\d:\d\d$')  # XP's schtasks wants seconds
+        # Kelvor at the path the packages install it to, with options of its own.
+        wxs = read('installer', 'Kelvor.wxs')
+        folders = re.findall(r'<Directory Id="(?!TARGETDIR)\w+" Name="(\w+)">', wxs)
+        exe = re.search(r'<File Id="KelvorExe" Name="([\w.]+)"', wxs).group(1)
+        program, *kelvor = shlex.split(options['/tr'])
+        self.assertEqual(program, '\\'.join(['%ProgramFiles%'] + folders + [exe]))
+        keywords = set(re.findall(r'IDS_KEY_\w+,\s*"([^"]+)"', read('res', 'Kelvor.rc')))
+        self.assertEqual([k for k in kelvor if k[1:] not in keywords], [])
 
     def test_package_properties_named_are_the_packages(self):
         wxs = read('installer', 'Kelvor.wxs')
