@@ -34,7 +34,8 @@ ExternalProject_Add(kelvor_fuzz
   CMAKE_ARGS -DCMAKE_CXX_COMPILER=clang++ -DKELVOR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON)
-set(KELVOR_FUZZ_SECONDS 60 CACHE STRING "How long each fuzzer runs in the test suite")
+set(KELVOR_FUZZ_SECONDS 10 CACHE STRING "How long each fuzzer searches in the test suite")
+set(KELVOR_FUZZ_LONG_SECONDS 3600 CACHE STRING "How long each fuzzer searches with -L fuzz-long")
 
 foreach(sanitizer address thread)
   ExternalProject_Add(kelvor_${sanitizer}

@@ -1,12 +1,16 @@
 """The harness's own rules for reading a Kelvor process's end, on recorded traces of the i686
 Kelvor.exe run by Wine's 32-bit loader under qemu-user: one that ended cleanly (`/LogOff /Quiet`),
 with the lines that emulation faults, Wine's server and real crashes add to it, and one replaced
-by a newer instance that qemu faulted in the middle of ExitProcess (status -11). No Wine needed."""
+by a newer instance that qemu faulted in the middle of ExitProcess (status -11); and the runner's
+rule for a case in which Wine never started Kelvor.exe. No Wine needed."""
+import contextlib
+import io
 import os
 import signal
+import tempfile
 import unittest
 
-from wineharness import LOST_WINEBOOT, crashed, exit_code_from_trace
+from wineharness import LOST_WINEBOOT, Kelvor, crashed, exit_code_from_trace, run_module
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -98,6 +102,37 @@ class ExitCodeRule(unittest.TestCase):
         self.assertTrue(LOST_WINEBOOT.search(with_line(mapping + failed, 'before')))
         self.assertFalse(LOST_WINEBOOT.search(with_line(failed, 'before')))  # wineboot.exe moved away
         self.assertFalse(LOST_WINEBOOT.search(TRACE))
+
+
+class Stalled(unittest.TestCase):
+    """Run by the runner case below: fails once with an empty trace (Wine never started it), or
+    fails always with a trace that says Kelvor ran."""
+    runs = 0
+    trace = ''
+
+    def test_stalls(self):
+        Stalled.runs += 1
+        log = os.path.join(tempfile.mkdtemp(), 'kelvor.log')
+        with open(log, 'w') as f:
+            f.write(Stalled.trace)
+        Kelvor.logs.append((self.id(), log))
+        self.assertTrue(Stalled.runs > 1 and not Stalled.trace)
+
+
+class Runner(unittest.TestCase):
+
+    def test_a_case_wine_never_started_is_run_once_more_and_no_other(self):
+        for trace, code, runs in (('', 0, 2), (TRACE, 1, 1)):
+            with self.subTest(trace=bool(trace)):
+                Stalled.runs, Stalled.trace = 0, trace
+                with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
+                    self.assertEqual(run_module('test_harness.Stalled'), code)
+                self.assertEqual(Stalled.runs, runs)
+
+
+def load_tests(loader, tests, pattern):
+    """Every case but Stalled's, which only the runner case runs."""
+    return unittest.TestSuite(suite for suite in tests if not any(isinstance(t, Stalled) for t in suite))
 
 
 if __name__ == '__main__':

@@ -6,12 +6,12 @@ already holds other settings of the product, which must come through every step 
 import hashlib
 import os
 import re
-import shutil
 import subprocess
 import unittest
 import zipfile
 
-from wineharness import BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, WINE32, WINESERVER, RegistryCase, windows_path
+from wineharness import (BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, WINE32, WINESERVER, RegistryCase, make_prefix,
+                         windows_path)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, '..', '..')
@@ -144,18 +144,7 @@ class Installer(RegistryCase):
             return subprocess.run([WINE32, *args], env=dict(env, WINEDEBUG=debug), capture_output=True, text=True,
                                   errors='replace', timeout=600)
         try:
-            # Making the prefix is Wine's own work, and under emulation it once stopped half-way (exit
-            # 53, the registry a fiftieth of its size): a second try from scratch, with what the
-            # first one said on record.
-            for _ in range(2):
-                if os.path.exists(os.path.join(prefix, 'system.reg')):
-                    break
-                made = wine32('wineboot', '-i', debug='err+all')
-                if made.returncode != 0:
-                    print('making %s failed (exit %d): %s' % (prefix, made.returncode, made.stderr[-2000:]))
-                    subprocess.run([WINESERVER, '-k'], env=env, capture_output=True, timeout=60)
-                    shutil.rmtree(prefix)
-            self.assertTrue(os.path.exists(os.path.join(prefix, 'system.reg')), 'no 32-bit prefix')
+            make_prefix(prefix, 'win32')
             msi = windows_path(PACKAGES['x86'])
             self.assertEqual(wine32('msiexec', '/i', msi, 'KELVOR_MODE=LogOff', '/qn').returncode, 0)
             exe = os.path.join(prefix, 'drive_c', 'Program Files', 'Veltrane', 'Orvane', 'Kelvor.exe')

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs one fuzzer for a bounded time: run.sh FUZZER CORPUS_DIR SEED_DIR SECONDS
-# The working corpus grows between runs in the build folder; seeds come from the repository.
+# libFuzzer first runs every input of both corpora again (the regression check), then searches for
+# the rest of the time. The working corpus grows between runs in the build folder; seeds come from
+# the repository.
 set -euo pipefail
 fuzzer=$1 corpus=$2 seeds=$3 seconds=$4
 mkdir -p "$corpus"
