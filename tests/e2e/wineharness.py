@@ -374,8 +374,12 @@ class Session:
     # --- observation -------------------------------------------------------------------------
     def probe(self, *args, timeout=30):
         """Runs a probe command; returns (exit code, list of (key, rest) lines)."""
+        started = time.time()
         r = self.wine(PROBE, *[str(a) for a in args], timeout=timeout, check=False)
         lines = [tuple(l.split(' ', 1)) if ' ' in l else (l, '') for l in r.stdout.splitlines()]
+        # For a failure message: how the last probe ended.
+        self.last_probe = 'probe %s: exit %d after %.1f s: %s' % (' '.join(map(str, args)), r.returncode,
+                                                                time.time() - started, r.stderr[-600:])
         return r.returncode, lines
 
     def start_kelvor(self, *args, exe=None):
@@ -618,7 +622,7 @@ class KelvorCase(unittest.TestCase):
     def dialog(self, timeout=20000, margin=0):
         """The countdown once visible; each text's extent measured `margin` pixels narrower."""
         rc, lines = self.session.probe('dialog', margin, timeout, timeout=timeout / 1000 + 30)
-        self.assertEqual(rc, 0, 'no countdown dialog appeared')
+        self.assertEqual(rc, 0, 'no countdown dialog appeared; ' + self.session.last_probe)
         return parse_dialog(lines)
 
     def probe(self, *args, timeout=30):
