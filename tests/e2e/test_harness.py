@@ -2,14 +2,18 @@
 Kelvor.exe run by Wine's 32-bit loader under qemu-user: one that ended cleanly (`/LogOff /Quiet`),
 with the lines that emulation faults, Wine's server and real crashes add to it, and one replaced
 by a newer instance that qemu faulted in the middle of ExitProcess (status -11); and the runner's
-rule for a case in which Wine never started Kelvor.exe. No Wine needed."""
+rule for a case in which Wine never started Kelvor.exe; the check that no case wrote a Wine file
+that every prefix shares. No Wine needed."""
 import contextlib
+import hashlib
 import io
 import os
 import signal
 import tempfile
 import unittest
+import unittest.mock
 
+import wineharness
 from wineharness import LOST_WINEBOOT, Kelvor, crashed, exit_code_from_trace, run_module
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -129,6 +133,21 @@ class Runner(unittest.TestCase):
                 with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
                     self.assertEqual(run_module('test_harness.Stalled'), code)
                 self.assertEqual(Stalled.runs, runs)
+
+
+class SharedStore(unittest.TestCase):
+
+    def test_a_shared_file_written_in_place_is_found(self):
+        with tempfile.TemporaryDirectory() as templates, \
+                unittest.mock.patch.object(wineharness, 'TEMPLATES', templates):
+            self.assertEqual(wineharness.altered_shared_files(), [])
+            for content in (b'kernel32', b'user32'):
+                with open(os.path.join(templates, 'store', hashlib.sha256(content).hexdigest()), 'wb') as f:
+                    f.write(content)
+            self.assertEqual(wineharness.altered_shared_files(), [])
+            with open(os.path.join(templates, 'store', hashlib.sha256(b'user32').hexdigest()), 'ab') as f:
+                f.write(b' patched')
+            self.assertEqual(wineharness.altered_shared_files(), [hashlib.sha256(b'user32').hexdigest()])
 
 
 def load_tests(loader, tests, pattern):

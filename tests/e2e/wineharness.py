@@ -122,6 +122,19 @@ def _clone(template, prefix):
                 (os.link if name.lower().endswith(SHARED) else shutil.copy2)(path, copy)
 
 
+def altered_shared_files():
+    """Files of the shared store whose content no longer has the digest they are named by: a case
+    that wrote one of Wine's files in place would have changed it in every prefix at once."""
+    def digest(path):
+        with open(path, 'rb') as f:
+            return hashlib.sha256(f.read()).hexdigest()
+    store = os.path.join(TEMPLATES, 'store')
+    os.makedirs(store, exist_ok=True)
+    with open(os.path.join(TEMPLATES, 'lock'), 'a') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        return [n for n in os.listdir(store) if digest(os.path.join(store, n)) != n]
+
+
 def make_prefix(prefix, winearch='win64', setup=None):
     """A fresh Wine prefix at `prefix`, cloned in a second from a template made once per Wine
     version (wineboot -i, then setup(env), e.g. the relay settings) under build/wine. Making a
@@ -714,6 +727,10 @@ def main():
     elif sys.argv[1:] == ['cleanup']:
         s.stop_display()
         print('e2e session down')
+        altered = altered_shared_files()
+        if altered:
+            print('Wine files shared by every prefix were written in place: %s' % ', '.join(altered))
+            return 1
     else:
         print(main.__doc__)
         return 2
