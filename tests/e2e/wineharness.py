@@ -92,6 +92,20 @@ def emulated():
     return ARCH == 'i686' and _read('/proc/sys/fs/binfmt_misc/qemu-i386', '').startswith('enabled')
 
 
+def _digest(path):
+    with open(path, 'rb') as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+@contextlib.contextmanager
+def _templates_locked():
+    """Runs that make the templates or read their shared store take turns."""
+    os.makedirs(TEMPLATES, exist_ok=True)
+    with open(os.path.join(TEMPLATES, 'lock'), 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
+
+
 def _share(template, store):
     """Replaces each of Wine's own files in the template by a hard link to one copy per content."""
     os.makedirs(store, exist_ok=True)
@@ -100,8 +114,7 @@ def _share(template, store):
             path = os.path.join(folder, name)
             if not name.lower().endswith(SHARED) or os.path.islink(path) or not os.path.isfile(path):
                 continue
-            with open(path, 'rb') as f:
-                shared = os.path.join(store, hashlib.sha256(f.read()).hexdigest())
+            shared = os.path.join(store, _digest(path))
             if not os.path.exists(shared):
                 os.link(path, shared)
             elif not os.path.samefile(shared, path):
@@ -125,14 +138,10 @@ def _clone(template, prefix):
 def altered_shared_files():
     """Files of the shared store whose content no longer has the digest they are named by: a case
     that wrote one of Wine's files in place would have changed it in every prefix at once."""
-    def digest(path):
-        with open(path, 'rb') as f:
-            return hashlib.sha256(f.read()).hexdigest()
     store = os.path.join(TEMPLATES, 'store')
-    os.makedirs(store, exist_ok=True)
-    with open(os.path.join(TEMPLATES, 'lock'), 'a') as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        return [n for n in os.listdir(store) if digest(os.path.join(store, n)) != n]
+    with _templates_locked():
+        os.makedirs(store, exist_ok=True)
+        return [n for n in os.listdir(store) if _digest(os.path.join(store, n)) != n]
 
 
 def make_prefix(prefix, winearch='win64', setup=None):
@@ -144,9 +153,7 @@ def make_prefix(prefix, winearch='win64', setup=None):
     loader = WINE if winearch == 'win64' else WINE32
     template = os.path.join(TEMPLATES, winearch)
     stamp = subprocess.run([loader, '--version'], capture_output=True, text=True).stdout.strip() + '\n'
-    os.makedirs(TEMPLATES, exist_ok=True)
-    with open(os.path.join(TEMPLATES, 'lock'), 'w') as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
+    with _templates_locked():
         if _read(os.path.join(template, 'made'), '') + '\n' != stamp:
             env = dict(os.environ, WINEPREFIX=template, WINEARCH=winearch, WINEDEBUG='err+all', DISPLAY='',
                        WINEDLLOVERRIDES='mscoree,mshtml=')
