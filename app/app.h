@@ -7,6 +7,9 @@
 constexpr int ClassNameSize = 20;
 constexpr int CaptionSize = 80;
 constexpr int TextBufferSize = 1024;
+/* How long a hand-over waits for earlier windows to go, and for its turn (main.cpp says why). */
+constexpr DWORD HandOverBoundMs = 5000;
+constexpr DWORD TurnBoundMs = 2 * HandOverBoundMs;
 
 extern HINSTANCE AppInstance;
 extern char ClassName[ClassNameSize];

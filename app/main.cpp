@@ -50,27 +50,69 @@ int PlatformIs(DWORD platformId)
 
 int IsWin32s() { return PlatformIs(VER_PLATFORM_WIN32s); }
 
-static void EndEarlierInstance()
+// Windows with our identity that one hand-over ends: more than one means an imitation, or an
+// instance a hand-over gave up on; past this many, the rest are an imitation's too.
+constexpr int MaxEarlierWindows = 16;
+
+// All of them first, then posts: a window that ends at its post would cut the walk short.
+static int FindEarlierWindows(HWND (&found)[MaxEarlierWindows])
 {
-    HWND earlier = FindWindowA(ClassName, Caption);
-    if (earlier == nullptr)
-        return;
-    // Its loop quits on WM_DESTROY and its process ends, worker and pending exit included.
-    PostMessageA(earlier, WM_DESTROY, 1, 0);
-    PostMessageA(earlier, WM_NCDESTROY, 1, 0);
-    do
+    int count = 0;
+    HWND window = nullptr;
+    while (count < MaxEarlierWindows && (window = FindWindowExA(nullptr, window, ClassName, Caption)) != nullptr)
+        found[count++] = window;
+    return count;
+}
+
+// Every window with our identity is told to end, not only the first: an imitation, or an instance
+// an earlier hand-over gave up on, must not shield a genuine earlier Kelvor behind it. A genuine
+// one's window is gone tens of milliseconds after the posts (a few hundred where 32-bit code is
+// emulated). One still there after HandOverBoundMs will not go because of them: its process is hung
+// or stopped, the posts were dropped on the way (a higher integrity level's queue), or it is no
+// Kelvor at all; waiting on would lose this request, and every later one behind it, unreported.
+static void EndEarlierInstances()
+{
+    HWND waiting[MaxEarlierWindows];
+    int found = FindEarlierWindows(waiting);
+    int count = 0;
+    for (int i = 0; i < found; ++i) {
+        // Its loop quits on WM_DESTROY and its process ends, worker and pending exit included. A
+        // window whose post did not go will not vanish because of it.
+        BOOL posted = PostMessageA(waiting[i], WM_DESTROY, 1, 0);
+        PostMessageA(waiting[i], WM_NCDESTROY, 1, 0);
+        if (posted)
+            waiting[count++] = waiting[i];
+    }
+    const DWORD start = GetTickCount();
+    while (count > 0) {
         Sleep(100);
-    while (FindWindowA(ClassName, Caption) != nullptr);
+        HWND there[MaxEarlierWindows];
+        found = FindEarlierWindows(there);
+        int left = 0;
+        for (int i = 0; i < count; ++i)
+            for (int j = 0; j < found; ++j)
+                if (waiting[i] == there[j]) {
+                    waiting[left++] = waiting[i];
+                    break;
+                }
+        count = left;
+        if (GetTickCount() - start >= HandOverBoundMs)
+            break;  // unsigned: the tick count wraps after 49.7 days
+    }
 }
 
 // Instances started at the same moment would each find no earlier window and each create one.
-// Taking turns makes "end the earlier one, create ours, find ours" one step, so the last one to
-// get its turn wins. An abandoned turn (its holder died) counts as given.
+// Taking turns makes "end the earlier ones, create ours" one step, so the last one to get its turn
+// wins. An abandoned turn (its holder died) counts as given. A holder keeps it at most for the
+// hand-over's bound and the creation of a window, so a turn not given within TurnBoundMs is held by
+// a stopped process or by a program that is no Kelvor: go on without it, as where there is no mutex.
 static HANDLE EnterHandOver()
 {
     HANDLE turn = CreateMutexA(nullptr, FALSE, "KelvorNT hand-over");
-    if (turn != nullptr)
-        WaitForSingleObject(turn, INFINITE);
+    if (turn != nullptr && WaitForSingleObject(turn, TurnBoundMs) == WAIT_TIMEOUT) {
+        CloseHandle(turn);
+        return nullptr;
+    }
     return turn;
 }
 
@@ -107,12 +149,12 @@ static int RegisterMainClass()
     return RegisterClassA(&plain) != 0;
 }
 
-static int CreateMainWindow()
+static HWND CreateMainWindow()
 {
     HWND window = CreateWindowExA(0, ClassName, Caption, WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0, 0, 0, nullptr,
                                   nullptr, AppInstance, nullptr);
     if (window == nullptr)
-        return 0;
+        return nullptr;
     HMENU menu = GetSystemMenu(window, FALSE);
     DeleteMenu(menu, SC_MINIMIZE, MF_BYCOMMAND);
     DeleteMenu(menu, SC_MAXIMIZE, MF_BYCOMMAND);
@@ -120,7 +162,7 @@ static int CreateMainWindow()
     DeleteMenu(menu, SC_SIZE, MF_BYCOMMAND);
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
-    return 1;
+    return window;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int)
@@ -138,13 +180,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int)
     LoadStringA(AppInstance, IDS_CLASS_NAME, ClassName, ClassNameSize);
     LoadStringA(AppInstance, IDS_CAPTION, Caption, CaptionSize);
     HANDLE turn = EnterHandOver();
-    EndEarlierInstance();
-    int created = RegisterMainClass() && CreateMainWindow();
-    // Whatever window now answers to our identity is the one the worker closes.
-    if (created)
-        MainWindow = FindWindowA(ClassName, Caption);
+    EndEarlierInstances();
+    // The window created here, not whichever answers to our identity first: the worker's close
+    // must end this process, never an earlier one given up on or another program's window.
+    MainWindow = RegisterMainClass() ? CreateMainWindow() : nullptr;
     LeaveHandOver(turn);
-    if (!created)
+    if (MainWindow == nullptr)
         return 0;
 
     if (_beginthread(ShutdownWorker, 0, nullptr) == static_cast<uintptr_t>(-1)) {

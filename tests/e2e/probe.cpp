@@ -308,6 +308,39 @@ int Run(const char *application, const char *linePath, DWORD timeoutMs)
     return 0;
 }
 
+// A window with Kelvor's identity that is no Kelvor: it leaves every message to DefWindowProc
+// (which destroys nothing for a posted WM_DESTROY) and reports the hand-over's posts and any system
+// command as they arrive, "message NUMBER WPARAM". Topmost, it stays ahead of every Kelvor's own
+// window in the order that FindWindow searches. It ends after `timeoutMs`.
+LRESULT CALLBACK ImitationProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY || message == WM_NCDESTROY || message == WM_SYSCOMMAND) {
+        std::printf("message %u %lu\n", message, static_cast<unsigned long>(wParam));
+        std::fflush(stdout);
+    }
+    return DefWindowProcA(w, message, wParam, lParam);
+}
+
+int Imitate(DWORD timeoutMs)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = ImitationProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "KelvorNT";
+    HWND w = RegisterClassA(&wc) ? CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, Caption, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                                   0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr)
+                                 : nullptr;
+    if (!w)
+        return 1;
+    std::printf("window %lx\nready\n", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(w)));
+    std::fflush(stdout);
+    UINT_PTR timer = SetTimer(nullptr, 0, timeoutMs, nullptr);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0 && !(msg.message == WM_TIMER && msg.wParam == timer))
+        DispatchMessageA(&msg);
+    return 0;
+}
+
 int Idle()
 {
     std::printf("ready\n");
@@ -344,6 +377,8 @@ int main(int argc, char **argv)
         rc = MainWindow();
     else if (!std::strcmp(cmd, "new-dialog") && argc > 2)
         rc = NewDialog(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), argc > 3 ? timeout : 30000);
+    else if (!std::strcmp(cmd, "imitate"))
+        rc = Imitate(timeout);
     else if (!std::strcmp(cmd, "windows"))
         rc = Windows();
     else if (!std::strcmp(cmd, "run") && argc > 3)

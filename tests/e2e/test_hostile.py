@@ -1,9 +1,12 @@
-"""Hostile input to the real Kelvor.exe: huge and strange command lines, and registry values of
-every type and awkward sizes. Whatever it does, it must not crash and must end with exit code 0."""
+"""Hostile input to the real Kelvor.exe: huge and strange command lines, registry values of every
+type and awkward sizes, and earlier windows that do not go. Whatever it does, it must not crash,
+must end with exit code 0, and must not wait for ever."""
 import os
+import signal
+import time
 import unittest
 
-from wineharness import KELVOR_VALUES, RegistryCase
+from wineharness import HAND_OVER_BOUND, KELVOR_VALUES, Imitation, RegistryCase
 
 KEY = r'HKEY_LOCAL_MACHINE\SOFTWARE\Veltrane\Orvane\Parameters'
 
@@ -76,6 +79,59 @@ class Hostile(RegistryCase):
                 k = self.kelvor('/Quiet')
                 self.assertSurvived(k, k.wait(120))
                 self.settle()
+
+    def assertGaveUp(self, k, windows, start_bound=None):
+        """k told `windows` to end, waited the bound for one that stayed, then went on: its window
+        created, and its dialog (unless a later Kelvor ended it first) within `start_bound` seconds
+        of its start."""
+        ended, sleeps, waited = k.hand_over()
+        self.assertEqual(sorted(ended), sorted(windows))
+        self.assertLessEqual(sleeps, HAND_OVER_BOUND * 10 + 1)
+        self.assertTrue(HAND_OVER_BOUND - 0.2 < waited < HAND_OVER_BOUND + 1.5, waited)
+        print('%s gave up after %.2f s' % (k.log, waited))
+        if start_bound:
+            shown = k.since_start('user32.DialogBoxParamA')
+            self.assertIsNotNone(shown, 'no countdown: ' + k.tail())
+            self.assertLess(shown, start_bound)
+            print('  its dialog %.2f s after its start' % shown)
+
+    def test_a_window_that_cannot_be_ended_holds_a_request_only_for_the_bound(self):
+        """An imitation that ignores the posts, and an earlier Kelvor whose process is stopped with
+        its countdown on screen, each hold a later Kelvor for the bound, no longer; it then carries
+        out its own request, and one started while it waits ends it and does the same."""
+        imitation = Imitation(self.session)
+        try:
+            with self.subTest(blocker='imitation'):
+                second = self.kelvor('/Reboot', '/Time:', '5')
+                time.sleep(1)
+                third = self.kelvor('/Reboot', '/Time:', '5')
+                self.assertEqual(second.wait(3 * HAND_OVER_BOUND + 30), 0)
+                self.assertEqual(second.exit_requests(), [])
+                self.assertGaveUp(second, [imitation.window])
+                self.assertEqual(third.wait(60), 0)
+                self.assertEqual(third.exit_requests(), [2])
+                self.assertGaveUp(third, [imitation.window, second.returns('user32.CreateWindowExA')[0]],
+                                  2 * HAND_OVER_BOUND + 5)
+                self.assertEqual(imitation.messages(), [(2, 1), (0x82, 1)] * 2)  # never a close
+        finally:
+            imitation.kill()
+            self.settle()
+        with self.subTest(blocker='stopped Kelvor'):
+            first = self.kelvor('/Time:', '60')
+            d1 = self.dialog()
+            os.kill(first.proc.pid, signal.SIGSTOP)
+            try:
+                second = self.kelvor('/Reboot', '/Time:', '5')
+                rc, _ = self.probe('new-dialog', d1['pid'], 60000, timeout=90)
+                self.assertEqual(rc, 0, 'no countdown of the second')
+            finally:
+                os.kill(first.proc.pid, signal.SIGCONT)
+            # Once it runs again, the earlier one takes the posts that waited for it and ends.
+            self.assertEqual(first.wait(30), 0)
+            self.assertEqual(first.exit_requests(), [])
+            self.assertEqual(second.wait(60), 0)
+            self.assertEqual(second.exit_requests(), [2])
+            self.assertGaveUp(second, [first.returns('user32.CreateWindowExA')[0]], HAND_OVER_BOUND + 5)
 
 
 if __name__ == '__main__':

@@ -3,7 +3,7 @@ the texts per action, the hand-over to a newer instance, and the hidden main win
 import time
 import unittest
 
-from wineharness import KelvorCase
+from wineharness import HAND_OVER_BOUND, KelvorCase
 
 SHUTDOWN_TEXTS = {
     1007: 'This system is shutting down after receiving a remote shutdown request.',
@@ -123,6 +123,11 @@ class Lifecycle(KelvorCase):
         self.assertNotEqual(d2['pid'], d1['pid'])
         self.assertTexts(d2, REBOOT_TEXTS, '60')
         self.assertEqual(self.session.windows(), (1, 1))
+        # The earlier window was told to end, and went long before the bound for one that stays.
+        ended, _, waited = second.hand_over()
+        self.assertEqual(ended, first.returns('user32.CreateWindowExA'))
+        self.assertLess(waited, HAND_OVER_BOUND / 2)
+        print('hand-over: the earlier window gone %.2f s after the posts' % waited)
         self.probe('press', 'cancel', 20000)
         self.assertEqual(second.wait(), 0)
         self.assertEqual(second.exit_requests(), [])

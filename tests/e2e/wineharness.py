@@ -53,8 +53,11 @@ LOST_WINEBOOT = re.compile(r'failed to map the shared user data.*?'
 RELAY = ('user32.ExitWindowsEx;user32.GetSystemMenu;user32.DeleteMenu;user32.MessageBoxA;'
          'user32.CreateWindowExA;user32.DialogBoxParamA;kernel32.Sleep;kernelbase.Sleep;'
          'advapi32.OpenProcessToken;advapi32.AdjustTokenPrivileges;advapi32.RegOpenKeyExA;'
-         'advapi32.RegQueryValueExA;kernel32.ExitProcess')
+         'advapi32.RegQueryValueExA;kernel32.ExitProcess;user32.PostMessageA')
 DEFAULT_SCREEN = (1024, 768)
+# How long a hand-over waits for an earlier window that does not go, in seconds, as Kelvor's code says.
+with open(os.path.join(HERE, '..', '..', 'app', 'app.h')) as _header:
+    HAND_OVER_BOUND = int(re.search(r'HandOverBoundMs = (\d+)', _header.read()).group(1)) / 1000
 # Made-once prefixes that every prefix of a run is cloned from (see make_prefix).
 TEMPLATES = os.environ.get('KELVOR_WINE_TEMPLATES') or os.path.join(BUILD, 'wine')
 # Wine's own programs and libraries in a prefix: byte copies of Wine's builtins, only ever read
@@ -144,15 +147,16 @@ def altered_shared_files():
         return [n for n in os.listdir(store) if _digest(os.path.join(store, n)) != n]
 
 
-def make_prefix(prefix, winearch='win64', setup=None):
+def make_prefix(prefix, winearch='win64', setup=None, setup_key=''):
     """A fresh Wine prefix at `prefix`, cloned in a second from a template made once per Wine
     version (wineboot -i, then setup(env), e.g. the relay settings) under build/wine. Making a
     template is Wine's own work, which under emulation once stopped half-way (exit 53, the registry
     a fiftieth of its size): it gets a second try from scratch, with what the first said on record.
-    Two runs that need a template at once take turns."""
+    Two runs that need a template at once take turns; a template is made anew when Wine's version
+    or `setup_key` (what setup writes) changes."""
     loader = WINE if winearch == 'win64' else WINE32
     template = os.path.join(TEMPLATES, winearch)
-    stamp = subprocess.run([loader, '--version'], capture_output=True, text=True).stdout.strip() + '\n'
+    stamp = subprocess.run([loader, '--version'], capture_output=True, text=True).stdout.strip() + setup_key + '\n'
     with _templates_locked():
         if _read(os.path.join(template, 'made'), '') + '\n' != stamp:
             env = dict(os.environ, WINEPREFIX=template, WINEARCH=winearch, WINEDEBUG='err+all', DISPLAY='',
@@ -321,7 +325,7 @@ class Session:
         def relay(env):  # the calls a case can see (see RELAY)
             subprocess.run([WINE, 'reg', 'add', r'HKCU\Software\Wine\Debug', '/v', 'RelayInclude', '/d', RELAY,
                             '/f'], env=env, capture_output=True, check=True, timeout=120)
-        make_prefix(self.prefix, setup=relay)
+        make_prefix(self.prefix, setup=relay, setup_key=' ' + RELAY)
 
     def start_helper(self):
         pid = _read(os.path.join(self.state, 'helper.pid'))
@@ -487,6 +491,34 @@ def exit_code_from_trace(code, trace, image=None):
     return code
 
 
+class Imitation:
+    """Another program's window with Kelvor's identity, which ignores the hand-over's posts (the
+    probe's `imitate`): `window` is its handle, `messages()` what reached it, as (message, wParam)."""
+
+    def __init__(self, session, seconds=180):
+        self.log = os.path.join(session.state, 'imitation-%d.log' % os.getpid())
+        with open(self.log, 'w') as f:
+            self.proc = subprocess.Popen([WINE, PROBE, 'imitate', str(seconds * 1000)], env=session.env(),
+                                         stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 60
+        while 'ready' not in _read(self.log, '') and self.proc.poll() is None and time.time() < deadline:
+            time.sleep(0.1)
+        found = re.search(r'^window (\w+)$', _read(self.log, ''), re.M)
+        if not found:
+            self.kill()
+            raise AssertionError('the imitation did not start: ' + _read(self.log, ''))
+        self.window = int(found.group(1), 16)
+
+    def messages(self):
+        return [tuple(int(v) for v in l.split()[1:]) for l in _read(self.log, '').splitlines()
+                if l.startswith('message ')]
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
+
+
 class EmulationLostWineboot(AssertionError):
     """Emulation could not start Wine's 32-bit wineboot: the case is run once more (see run_module)."""
 
@@ -574,6 +606,26 @@ class Kelvor:
 
     def exit_requests(self):
         return [args[0] for args in self.calls('user32.ExitWindowsEx')]
+
+    def since_start(self, name):
+        """Seconds from the process's first trace line to its first call to `name`, or None."""
+        first = re.search(r'^(\d+\.\d+):', self.text(), re.M)
+        times = self.call_times(name)
+        return times[0] - float(first.group(1)) if first and times else None
+
+    def hand_over(self):
+        """The hand-over as the trace shows it: (the windows told to end, the 100 ms sleeps taken,
+        seconds from the first post to the creation of its own window), and checks that the worker's
+        close went to the window it created and nowhere else."""
+        posts = self.calls('user32.PostMessageA')
+        ended = [p[0] for p in posts if p[1] == 2]
+        closes = {p[0] for p in posts if p[1] == 0x112}
+        created = self.returns('user32.CreateWindowExA')[:1]
+        if not closes <= set(created):
+            raise AssertionError('closed %s, created %s' % (closes, created))
+        times = self.call_times('user32.PostMessageA')
+        waited = self.call_times('user32.CreateWindowExA')[0] - times[0] if ended else 0
+        return ended, self.calls('kernel32.Sleep').count([100]), waited
 
     def debug_lines(self):
         return re.findall(r'OutputDebugStringA "(.*)"', self.text())

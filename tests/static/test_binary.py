@@ -52,11 +52,11 @@ OLD_WINDOWS_IMPORTS = {
     'advapi32.dll': {'AdjustTokenPrivileges', 'LookupPrivilegeValueA', 'OpenProcessToken', 'RegCloseKey',
                      'RegOpenKeyExA', 'RegQueryValueExA'},
     'kernel32.dll': {'CloseHandle', 'CreateMutexA', 'ExitProcess', 'GetCommandLineA', 'GetCurrentProcess',
-                     'GetLastError', 'GetModuleHandleA', 'GetStartupInfoA', 'GetVersionExA', 'OutputDebugStringA',
-                     'ReleaseMutex', 'Sleep', 'WaitForSingleObject', 'lstrcmpA', 'lstrcmpiA'},
+                     'GetLastError', 'GetModuleHandleA', 'GetStartupInfoA', 'GetTickCount', 'GetVersionExA',
+                     'OutputDebugStringA', 'ReleaseMutex', 'Sleep', 'WaitForSingleObject', 'lstrcmpA', 'lstrcmpiA'},
     'msvcrt.dll': {'_beginthread', '_endthread', 'isspace', 'memchr'},
     'user32.dll': {'BringWindowToTop', 'CreateWindowExA', 'DefWindowProcA', 'DeleteMenu', 'DestroyWindow',
-                   'DialogBoxParamA', 'DispatchMessageA', 'EndDialog', 'ExitWindowsEx', 'FindWindowA', 'GetDlgItem',
+                   'DialogBoxParamA', 'DispatchMessageA', 'EndDialog', 'ExitWindowsEx', 'FindWindowExA', 'GetDlgItem',
                    'GetMessageA', 'GetSystemMenu', 'GetSystemMetrics', 'GetWindowRect', 'KillTimer', 'LoadCursorA',
                    'LoadImageA', 'LoadStringA', 'MessageBoxA', 'PostMessageA', 'PostQuitMessage', 'RegisterClassA',
                    'RegisterClassExA', 'SendMessageA', 'SetDlgItemInt', 'SetDlgItemTextA', 'SetFocus',
@@ -102,11 +102,18 @@ def foreign_instructions(code, address):
 
 def machine_code(pe):
     """(address, bytes) of the executable's code, less the constructor and destructor lists that
-    MinGW's linker script puts at the end of .text (each -1, pointers, 0: data, not code)."""
+    MinGW's linker script puts at the end of .text (each -1, pointers, 0: data, not code). They are
+    found from the end, word by word: a -1 inside the code is no list head."""
     (rva, data), = pe.code
-    lists = re.search(rb'(?:\xff{4}(?:(?!\0{4}).{4})*?\0{4}){2}\Z', data, re.S)
-    assert lists, 'no constructor lists at the end of .text: has the linker script changed?'
-    return pe.image_base + rva, data[:lists.start()]
+    end = len(data)
+    for _ in range(2):
+        assert end % 4 == 0 and data[end - 4:end] == bytes(4), 'no list at the end of .text: has the linker script changed?'
+        end -= 4
+        while end >= 4 and data[end - 4:end] != b'\xff' * 4:
+            end -= 4
+        end -= 4
+    assert end >= 0, 'no list head at the end of .text'
+    return pe.image_base + rva, data[:end]
 
 
 def manifest_faults(data):

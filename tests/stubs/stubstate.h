@@ -26,11 +26,22 @@ struct State {
     // Start-up.
     BOOL versionOk = TRUE;
     DWORD platformId = VER_PLATFORM_WIN32_NT;
-    std::deque<HWND> findWindow;  // FindWindowA answers in turn; then nullptr
+    // Other top-level windows with Kelvor's identity, as FindWindowExA lists them: each is there
+    // until the clock reaches its goneAt (or at once when a posted WM_DESTROY ends it), and refuses
+    // posts (as UIPI refuses them: error 5) if told.
+    struct IdentityWindow {
+        HWND handle;
+        DWORD goneAt = INFINITE;
+        bool refusesPosts = false;
+        bool endsAtPost = false;
+    };
+    std::vector<IdentityWindow> identity;
+    DWORD clock = 0;  // GetTickCount's milliseconds; Sleep advances it
     BOOL registerClassExOk = TRUE, registerClassOk = TRUE;
     HWND createWindow = Handle(0x100);
     std::uintptr_t beginThread = 1;  // (uintptr_t)-1 is failure
     bool mutexFails = false;
+    bool turnTimesOut = false;  // the hand-over mutex is held by a process that never gives it
     bool runWorkerInline = false;  // _beginthread runs the thread body before returning
     WNDPROC windowProc = nullptr;  // as registered
     std::deque<MSG> queue;         // posted messages

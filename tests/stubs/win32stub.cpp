@@ -133,7 +133,13 @@ BOOL GetVersionExA(OSVERSIONINFOA *version)
     return TRUE;
 }
 
-void Sleep(DWORD ms) { Log("Sleep", ms); }
+void Sleep(DWORD ms)
+{
+    Log("Sleep", ms);
+    g.clock += ms;
+}
+
+DWORD GetTickCount() { return g.clock; }
 void OutputDebugStringA(LPCSTR text) { Log("OutputDebugStringA", text); }
 HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
 
@@ -153,7 +159,7 @@ HANDLE CreateMutexA(void *, BOOL initialOwner, LPCSTR name)
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms)
 {
     Log("WaitForSingleObject", handle, ms);
-    return 0;
+    return g.turnTimesOut ? WAIT_TIMEOUT : 0;
 }
 
 BOOL ReleaseMutex(HANDLE mutex)
@@ -222,14 +228,21 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style,
     return g.createWindow;
 }
 
-HWND FindWindowA(LPCSTR className, LPCSTR title)
+HWND FindWindowExA(HWND parent, HWND after, LPCSTR className, LPCSTR title)
 {
-    Log("FindWindowA", className, title);
-    if (g.findWindow.empty())
-        return nullptr;
-    HWND found = g.findWindow.front();
-    g.findWindow.pop_front();
-    return found;
+    Log("FindWindowExA", parent, after, className, title);
+    if (g.clock >= 600000)
+        return nullptr;  // ten minutes of waiting: the stand-in gives up rather than hang the test
+    bool past = after == nullptr;
+    for (const stub::State::IdentityWindow &w : g.identity) {
+        bool there = g.clock < w.goneAt;
+        if (past && there)
+            return w.handle;
+        if (w.handle == after && !there)
+            return nullptr;  // the walk cannot go on from a window that is gone
+        past = past || w.handle == after;
+    }
+    return nullptr;
 }
 
 HMENU GetSystemMenu(HWND window, BOOL revert)
@@ -269,6 +282,13 @@ BOOL DestroyWindow(HWND window)
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     Log("PostMessageA", window, message, wParam, lParam);
+    for (stub::State::IdentityWindow &w : g.identity) {
+        if (w.handle != window)
+            continue;
+        if (w.endsAtPost && message == WM_DESTROY && !w.refusesPosts)
+            w.goneAt = g.clock;
+        return Result(!w.refusesPosts);  // another process's queue, not ours
+    }
     g.queue.push_back(MSG{window, message, wParam, lParam, 0, {0, 0}});
     return TRUE;
 }

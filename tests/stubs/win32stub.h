@@ -146,12 +146,13 @@ enum : UINT {
     ERROR_MORE_DATA = 234,
     ERROR_FILE_NOT_FOUND = 2,
 };
-constexpr DWORD INFINITE = 0xFFFFFFFFu;
+constexpr DWORD INFINITE = 0xFFFFFFFFu, WAIT_TIMEOUT = 0x102;
 constexpr DWORD WS_POPUP = 0x80000000u, WS_CAPTION = 0x00C00000u, WS_SYSMENU = 0x00080000u;
 
 DWORD GetLastError();
 BOOL GetVersionExA(OSVERSIONINFOA *version);
 void Sleep(DWORD ms);
+DWORD GetTickCount();
 void OutputDebugStringA(LPCSTR text);
 HANDLE GetCurrentProcess();
 BOOL CloseHandle(HANDLE handle);
@@ -168,7 +169,7 @@ ATOM RegisterClassExA(const WNDCLASSEXA *wc);
 ATOM RegisterClassA(const WNDCLASSA *wc);
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x, int y, int cx, int cy,
                      HWND parent, HMENU menu, HINSTANCE instance, void *param);
-HWND FindWindowA(LPCSTR className, LPCSTR title);
+HWND FindWindowExA(HWND parent, HWND after, LPCSTR className, LPCSTR title);
 HMENU GetSystemMenu(HWND window, BOOL revert);
 BOOL DeleteMenu(HMENU menu, UINT position, UINT flags);
 BOOL ShowWindow(HWND window, int show);

@@ -74,7 +74,6 @@ TEST_F(KelvorTest, EveryFailingCallEndsCleanlyWithItsBoxOrNone)
         stub::Reset();
         ShutdownRequest = SHUTDOWN_REQUEST{};
         Registry();
-        g.findWindow = {nullptr, stub::Handle(0x100)};
         g.runWorkerInline = true;
         c.inject();
         EXPECT_EQ(WinMain(nullptr, nullptr, const_cast<LPSTR>(""), 1), 0) << c.fault;

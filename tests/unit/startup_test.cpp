@@ -57,18 +57,16 @@ TEST_F(WinMainTest, Win32sEndsAtOnceWithNothingCreated)
 TEST_F(WinMainTest, UnknownVersionIsNotTakenForWin32s)
 {
     stub::g.versionOk = FALSE;
-    stub::g.findWindow = {nullptr, self};
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(stub::Calls({"CreateWindowExA"}), ::testing::SizeIs(1));
 }
 
-TEST_F(WinMainTest, ClearsTheFlagsAndKeepsTheMainWindowFoundByIdentity)
+TEST_F(WinMainTest, ClearsTheFlagsAndKeepsTheWindowItCreated)
 {
     SHUTDOWN_REQUEST &r = ShutdownRequest;
     r.LogOff = r.Reboot = r.ShutDown = r.PowerDown = r.Force = r.Quiet = r.Show = r.TimeGiven = 1;
     r.ForceMode = r.QuietMode = 7;
     MainWindow = nullptr;
-    stub::g.findWindow = {nullptr, self};
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(r.LogOff | r.Reboot | r.ShutDown | r.PowerDown | r.Force | r.Quiet | r.Show | r.TimeGiven, 0);
     EXPECT_EQ(r.ForceMode | r.QuietMode, 0u);
@@ -80,42 +78,94 @@ TEST_F(WinMainTest, ClearsTheFlagsAndKeepsTheMainWindowFoundByIdentity)
 
 TEST_F(WinMainTest, EndsAnEarlierInstanceAndWaitsForItToVanish)
 {
-    stub::g.findWindow = {earlier, earlier, earlier, nullptr, self};
+    stub::g.identity = {{earlier, 250}};
     EXPECT_EQ(Run(), 0);
-    std::vector<std::string> expected = {"FindWindowA(\"KelvorNT\", \"Orvane\")",
+    const std::string find = "FindWindowExA(0, 0, \"KelvorNT\", \"Orvane\")";
+    const std::string next = "FindWindowExA(0, 2304, \"KelvorNT\", \"Orvane\")";
+    std::vector<std::string> expected = {find,
+                                         next,
                                          "PostMessageA(2304, 2, 1, 0)",
                                          "PostMessageA(2304, 130, 1, 0)",
                                          "Sleep(100)",
-                                         "FindWindowA(\"KelvorNT\", \"Orvane\")",
+                                         find,
+                                         next,
                                          "Sleep(100)",
-                                         "FindWindowA(\"KelvorNT\", \"Orvane\")",
+                                         find,
+                                         next,
                                          "Sleep(100)",
-                                         "FindWindowA(\"KelvorNT\", \"Orvane\")",
+                                         find,
                                          "RegisterClassExA(" + std::to_string(sizeof(WNDCLASSEXA)) +
                                              ", 3, 0, 0, 0, 81, 82, 6, null, \"KelvorNT\")"};
-    std::vector<std::string> calls = stub::Calls({"FindWindowA", "PostMessageA", "Sleep", "RegisterClassExA"});
+    std::vector<std::string> calls = stub::Calls({"FindWindowExA", "PostMessageA", "Sleep", "RegisterClassExA"});
     calls.resize(expected.size());
     EXPECT_EQ(calls, expected);
 }
 
-TEST_F(WinMainTest, InstancesTakeTurnsFromHandOverUntilTheirWindowIsFound)
+struct BlockedHandOverCase {
+    const char *what;
+    std::vector<stub::State::IdentityWindow> windows;
+    DWORD waitedMs;  // until this instance creates its window
+};
+
+// A window that does not go (its posts ignored, its process stopped, or posts refused across
+// integrity levels: error 5) holds the request no longer than the bound, and a genuine Kelvor
+// behind it is still ended; whatever else answers to the identity, the worker closes its own.
+TEST_F(WinMainTest, AWindowThatCannotBeEndedHoldsTheRequestOnlyForTheBound)
 {
-    stub::g.findWindow = {earlier, nullptr, self};
+    const HWND other = stub::Handle(0x901);
+    const BlockedHandOverCase cases[] = {
+        {"posts taken, never gone", {{earlier}}, HandOverBoundMs},
+        {"posts refused", {{earlier, INFINITE, true}}, 0},
+        {"imitation before a genuine one", {{earlier}, {other, 300}}, HandOverBoundMs},
+        {"refused before a genuine one", {{earlier, INFINITE, true}, {other, 300}}, 300},
+        {"a genuine one gone at its post, before an imitation", {{other, INFINITE, false, true}, {earlier}},
+         HandOverBoundMs},
+    };
+    for (const BlockedHandOverCase &c : cases) {
+        stub::Reset();
+        stub::g.identity = c.windows;
+        stub::g.runWorkerInline = true;
+        EXPECT_EQ(Run("/Quiet /Reboot"), 0) << c.what;
+        std::vector<std::string> posts;
+        for (const auto &w : c.windows)
+            for (UINT message : {WM_DESTROY, WM_NCDESTROY})
+                posts.push_back("PostMessageA(" + std::to_string(reinterpret_cast<std::uintptr_t>(w.handle)) + ", " +
+                                std::to_string(message) + ", 1, 0)");
+        posts.push_back("PostMessageA(256, 274, 61536, 0)");
+        EXPECT_EQ(stub::Calls({"PostMessageA"}), posts) << c.what;
+        EXPECT_THAT(stub::Calls({"Sleep"}), ::testing::Each("Sleep(100)")) << c.what;
+        EXPECT_EQ(stub::Calls({"Sleep"}).size(), c.waitedMs / 100) << c.what;
+        EXPECT_THAT(stub::Calls({"CreateWindowExA", "ReleaseMutex", "ExitWindowsEx"}),
+                    ElementsAre(::testing::StartsWith("CreateWindowExA"), "ReleaseMutex(96)", "ExitWindowsEx(2, 0)"))
+            << c.what;
+        EXPECT_EQ(MainWindow, self) << c.what;
+    }
+}
+
+TEST_F(WinMainTest, InstancesTakeTurnsFromHandOverUntilTheirWindowIsCreated)
+{
+    stub::g.identity = {{earlier, 100}};
     EXPECT_EQ(Run(), 0);
-    EXPECT_THAT(stub::Calls({"CreateMutexA", "WaitForSingleObject", "FindWindowA", "CreateWindowExA", "ReleaseMutex",
+    EXPECT_THAT(stub::Calls({"CreateMutexA", "WaitForSingleObject", "PostMessageA", "CreateWindowExA", "ReleaseMutex",
                              "CloseHandle", "_beginthread"}),
-                ElementsAre("CreateMutexA(0, \"KelvorNT hand-over\")", "WaitForSingleObject(96, 4294967295)",
-                            ::testing::StartsWith("FindWindowA"), ::testing::StartsWith("FindWindowA"),
-                            ::testing::StartsWith("CreateWindowExA"), ::testing::StartsWith("FindWindowA"),
-                            "ReleaseMutex(96)", "CloseHandle(96)", "_beginthread(0, 0)"));
+                ElementsAre("CreateMutexA(0, \"KelvorNT hand-over\")",
+                            "WaitForSingleObject(96, " + std::to_string(TurnBoundMs) + ")",
+                            ::testing::StartsWith("PostMessageA"), ::testing::StartsWith("PostMessageA"),
+                            ::testing::StartsWith("CreateWindowExA"), "ReleaseMutex(96)", "CloseHandle(96)",
+                            "_beginthread(0, 0)"));
     EXPECT_EQ(MainWindow, self);
 
-    // Without a turn to take (no mutex), the hand-over runs as before; a failure still gives it up.
-    stub::Reset();
-    stub::g.mutexFails = true;
-    stub::g.createWindow = nullptr;
-    EXPECT_EQ(Run(), 0);
-    EXPECT_THAT(stub::Calls({"WaitForSingleObject", "ReleaseMutex", "_beginthread"}), IsEmpty());
+    // Without a turn to take (no mutex, or one never given), the hand-over runs as before; a
+    // failure still gives the turn up.
+    for (bool noMutex : {true, false}) {
+        stub::Reset();
+        stub::g.mutexFails = noMutex;
+        stub::g.turnTimesOut = !noMutex;
+        stub::g.identity = {{earlier, 100}};
+        EXPECT_EQ(Run(), 0);
+        EXPECT_THAT(stub::Calls({"ReleaseMutex"}), IsEmpty());
+        EXPECT_THAT(stub::Calls({"PostMessageA", "CreateWindowExA"}), ::testing::SizeIs(3));
+    }
     stub::Reset();
     stub::g.createWindow = nullptr;
     EXPECT_EQ(Run(), 0);
@@ -124,7 +174,6 @@ TEST_F(WinMainTest, InstancesTakeTurnsFromHandOverUntilTheirWindowIsFound)
 
 TEST_F(WinMainTest, RegistersTheClassAndTrimsTheHiddenWindow)
 {
-    stub::g.findWindow = {nullptr, self};
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(stub::Calls({"LoadImageA", "LoadCursorA"}),
                 ElementsAre("LoadImageA(101, 1, 16, 16, 0)", "LoadCursorA(0, 32512)"));
@@ -139,7 +188,6 @@ TEST_F(WinMainTest, RegistersTheClassAndTrimsTheHiddenWindow)
 TEST_F(WinMainTest, FallsBackToThePlainClassRecordThenGivesUp)
 {
     stub::g.registerClassExOk = FALSE;
-    stub::g.findWindow = {nullptr, self};
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(stub::Calls({"RegisterClassA"}), ElementsAre("RegisterClassA(3, 0, 0, 0, 82, 6, null, \"KelvorNT\")"));
     EXPECT_THAT(stub::Calls({"CreateWindowExA"}), ::testing::SizeIs(1));
@@ -159,7 +207,6 @@ TEST_F(WinMainTest, WindowCreationFailureEndsQuietly)
 
 TEST_F(WinMainTest, WorkerThatCannotStartClosesTheWindowInsteadOfWaitingForEver)
 {
-    stub::g.findWindow = {nullptr, self};
     stub::g.beginThread = static_cast<std::uintptr_t>(-1);
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(stub::Calls({"DestroyWindow", "GetMessageA"}), ElementsAre("DestroyWindow(256)"));
@@ -167,7 +214,6 @@ TEST_F(WinMainTest, WorkerThatCannotStartClosesTheWindowInsteadOfWaitingForEver)
 
 TEST_F(WinMainTest, DefaultRequestRunsToTheEndAndTheLoopQuitsOnTheWorkersClose)
 {
-    stub::g.findWindow = {nullptr, self};
     stub::g.runWorkerInline = true;
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(stub::Calls({"ExitWindowsEx", "PostMessageA", "DestroyWindow", "PostQuitMessage", "GetMessageA"}),
@@ -177,7 +223,6 @@ TEST_F(WinMainTest, DefaultRequestRunsToTheEndAndTheLoopQuitsOnTheWorkersClose)
 
 TEST_F(WinMainTest, AFailingMessageLoopStillEndsWithExitCodeZero)
 {
-    stub::g.findWindow = {nullptr, self};
     stub::g.queue.push_back(MSG{self, 0x0400, 7, 0, 0, {0, 0}});  // WM_USER; leaves wParam 7 behind
     stub::g.getMessageFails = true;
     EXPECT_EQ(Run(), 0);
@@ -187,7 +232,6 @@ TEST_F(WinMainTest, AFailingMessageLoopStillEndsWithExitCodeZero)
 TEST_F(WinMainTest, TheTailChoosesTheRequestAfterTheFlagsAreCleared)
 {
     ShutdownRequest.Force = 1;
-    stub::g.findWindow = {nullptr, self};
     stub::g.runWorkerInline = true;
     EXPECT_EQ(Run("/Quiet /Reboot"), 0);
     EXPECT_THAT(stub::Calls({"DialogBoxParamA", "ExitWindowsEx"}), ElementsAre("ExitWindowsEx(2, 0)"));
