@@ -327,9 +327,10 @@ int Imitate(DWORD timeoutMs)
     wc.lpfnWndProc = ImitationProc;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "KelvorNT";
-    HWND w = RegisterClassA(&wc) ? CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, Caption, WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                                                   0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr)
-                                 : nullptr;
+    HWND w = RegisterClassA(&wc)
+                 ? CreateWindowExA(WS_EX_TOPMOST, wc.lpszClassName, Caption, WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0,
+                                   0, 0, nullptr, nullptr, wc.hInstance, nullptr)
+                 : nullptr;
     if (!w)
         return 1;
     std::printf("window %lx\nready\n", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(w)));

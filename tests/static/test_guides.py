@@ -63,6 +63,13 @@ class Guide(unittest.TestCase):
         for name in set(re.findall(r'\bKELVOR_[A-Z]+\b', self.guide)):
             self.assertIn('[%s]' % name, wxs, name)
 
+    def test_hand_over_bounds_are_the_codes(self):
+        header = read('app', 'app.h')
+        bound = int(re.search(r'HandOverBoundMs = (\d+);', header).group(1)) // 1000
+        turn = bound * int(re.search(r'TurnBoundMs = (\d+) \* HandOverBoundMs;', header).group(1))
+        self.assertIn('for **%d seconds** at most' % bound, self.guide)
+        self.assertIn('turn within %d seconds' % turn, self.guide)
+
 
 if __name__ == '__main__':
     unittest.main()

@@ -41,7 +41,7 @@ struct State {
     HWND createWindow = Handle(0x100);
     std::uintptr_t beginThread = 1;  // (uintptr_t)-1 is failure
     bool mutexFails = false;
-    bool turnTimesOut = false;  // the hand-over mutex is held by a process that never gives it
+    bool turnTimesOut = false;     // the hand-over mutex is held by a process that never gives it
     bool runWorkerInline = false;  // _beginthread runs the thread body before returning
     WNDPROC windowProc = nullptr;  // as registered
     std::deque<MSG> queue;         // posted messages

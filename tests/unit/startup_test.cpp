@@ -118,7 +118,8 @@ TEST_F(WinMainTest, AWindowThatCannotBeEndedHoldsTheRequestOnlyForTheBound)
         {"posts refused", {{earlier, INFINITE, true}}, 0},
         {"imitation before a genuine one", {{earlier}, {other, 300}}, HandOverBoundMs},
         {"refused before a genuine one", {{earlier, INFINITE, true}, {other, 300}}, 300},
-        {"a genuine one gone at its post, before an imitation", {{other, INFINITE, false, true}, {earlier}},
+        {"a genuine one gone at its post, before an imitation",
+         {{other, INFINITE, false, true}, {earlier}},
          HandOverBoundMs},
     };
     for (const BlockedHandOverCase &c : cases) {
