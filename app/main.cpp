@@ -54,48 +54,56 @@ int IsWin32s() { return PlatformIs(VER_PLATFORM_WIN32s); }
 // instance a hand-over gave up on; past this many, the rest are an imitation's too.
 constexpr int MaxEarlierWindows = 16;
 
-// All of them first, then posts: a window that ends at its post would cut the walk short.
-static int FindEarlierWindows(HWND (&found)[MaxEarlierWindows])
+struct EarlierWindows {
+    HWND told[MaxEarlierWindows];    // told to end, in the order found
+    BOOL posted[MaxEarlierWindows];  // whether the post went: one that did not will not end it
+    int count;
+};
+
+// Walks the windows with our identity, tells each one not told yet to end, and returns how many
+// told with a post that went are still there. Every one is told, not only the first: an imitation,
+// or an instance an earlier hand-over gave up on, must not shield a genuine earlier Kelvor behind
+// it. With `firstOnly` the walk stops at the first told with a post that went, so that the usual
+// single earlier instance is told at once; the rest are told on the next walk. A window that ends
+// at its post can cut a walk short (none can go on from a window that is gone), but it is counted
+// first, so another walk follows.
+static int TellEarlierWindows(EarlierWindows &w, int firstOnly)
 {
-    int count = 0;
+    int left = 0;
     HWND window = nullptr;
-    while (count < MaxEarlierWindows && (window = FindWindowExA(nullptr, window, ClassName, Caption)) != nullptr)
-        found[count++] = window;
-    return count;
+    while ((window = FindWindowExA(nullptr, window, ClassName, Caption)) != nullptr) {
+        int i = 0;
+        while (i < w.count && w.told[i] != window)
+            ++i;
+        if (i == w.count) {
+            if (w.count == MaxEarlierWindows)
+                continue;
+            // Its loop quits on WM_DESTROY and its process ends, worker and pending exit included.
+            w.told[i] = window;
+            w.posted[i] = PostMessageA(window, WM_DESTROY, 1, 0);
+            PostMessageA(window, WM_NCDESTROY, 1, 0);
+            ++w.count;
+        }
+        left += w.posted[i] != FALSE;
+        if (firstOnly && w.posted[i])
+            break;
+    }
+    return left;
 }
 
-// Every window with our identity is told to end, not only the first: an imitation, or an instance
-// an earlier hand-over gave up on, must not shield a genuine earlier Kelvor behind it. A genuine
-// one's window is gone tens of milliseconds after the posts (a few hundred where 32-bit code is
-// emulated). One still there after HandOverBoundMs will not go because of them: its process is hung
-// or stopped, the posts were dropped on the way (a higher integrity level's queue), or it is no
-// Kelvor at all; waiting on would lose this request, and every later one behind it, unreported.
+// A genuine earlier Kelvor's window is gone tens of milliseconds after the posts (a few hundred
+// where 32-bit code is emulated). One still there after HandOverBoundMs will not go because of them:
+// its process is hung or stopped, the posts were dropped on the way (a higher integrity level's
+// queue), or it is no Kelvor at all; waiting on would lose this request, and every later one
+// behind it, unreported.
 static void EndEarlierInstances()
 {
-    HWND waiting[MaxEarlierWindows];
-    int found = FindEarlierWindows(waiting);
-    int count = 0;
-    for (int i = 0; i < found; ++i) {
-        // Its loop quits on WM_DESTROY and its process ends, worker and pending exit included. A
-        // window whose post did not go will not vanish because of it.
-        BOOL posted = PostMessageA(waiting[i], WM_DESTROY, 1, 0);
-        PostMessageA(waiting[i], WM_NCDESTROY, 1, 0);
-        if (posted)
-            waiting[count++] = waiting[i];
-    }
+    EarlierWindows earlier = {};
+    int left = TellEarlierWindows(earlier, 1);
     const DWORD start = GetTickCount();
-    while (count > 0) {
+    while (left > 0) {
         Sleep(100);
-        HWND there[MaxEarlierWindows];
-        found = FindEarlierWindows(there);
-        int left = 0;
-        for (int i = 0; i < count; ++i)
-            for (int j = 0; j < found; ++j)
-                if (waiting[i] == there[j]) {
-                    waiting[left++] = waiting[i];
-                    break;
-                }
-        count = left;
+        left = TellEarlierWindows(earlier, 0);
         if (GetTickCount() - start >= HandOverBoundMs)
             break;  // unsigned: the tick count wraps after 49.7 days
     }

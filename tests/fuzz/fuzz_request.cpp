@@ -18,12 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     stub::Reset();
     ShutdownRequest = SHUTDOWN_REQUEST{};
     CountdownTimerId = 0;
-    stub::g.keyExists = in.ConsumeBool();
-    stub::g.keyPath = "SOFTWARE\\Veltrane\\Orvane\\Parameters";
+    bool keyExists = in.ConsumeBool();
+    std::map<std::string, stub::RegistryValue> values;
     for (const char *name : {"ShutDown.VLX", "ForceMode", "QuietMode", "ShutCount"})
         if (in.ConsumeBool())
-            stub::g.values[name] = {in.ConsumeBytesAsString(in.ConsumeIntegralInRange<size_t>(0, 64)),
-                                    in.ConsumeIntegral<DWORD>()};
+            values[name] = {in.ConsumeBytesAsString(in.ConsumeIntegralInRange<size_t>(0, 64)),
+                            in.ConsumeIntegral<DWORD>()};
+    stub::Preset(values);
+    stub::g.keyExists = keyExists;
     stub::g.platformId = in.ConsumeIntegralInRange<DWORD>(1, 2);
     stub::g.pressAfterTicks = in.ConsumeIntegralInRange<int>(0, 3);
     stub::g.press = in.ConsumeBool() ? IDOK : IDCANCEL;
@@ -45,6 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Check(!(cancelled && !exits.empty()));
     Check(r.Quiet == stub::Calls({"DialogBoxParamA"}).empty() || r.Disable);
     Check(!stub::g.timerRunning && CountdownTimerId == 0);
-    Check(stub::Calls({"PostMessageA"}).back() == "PostMessageA(0, 274, 61536, 0)");
+    Check(stub::Calls({"PostMessageA"}).back() == stub::Posted(nullptr, WM_SYSCOMMAND, SC_CLOSE));
     return 0;
 }

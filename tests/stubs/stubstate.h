@@ -84,6 +84,20 @@ std::vector<std::string> Calls(std::initializer_list<const char *> names);
 /* Text of string-table entry `id` as the resource script defines it ("" when absent). */
 std::string ResourceString(UINT id);
 
+/* Kelvor's registry key, at the path the string table gives, holding these values. */
+void Preset(const std::map<std::string, RegistryValue> &values);
+
+/* A value's bytes: a 32-bit (or `bytes` wide) little-endian number, or a text with its terminator. */
+std::string Number(std::int64_t value, size_t bytes = 4);
+inline std::string Sz(const std::string &text) { return text + '\0'; }
+
+/* A posted message as the calls record it, spelt with the platform's names for its parts. */
+inline std::string Posted(HWND window, UINT message, WPARAM wParam, LPARAM lParam = 0)
+{
+    return "PostMessageA(" + std::to_string(reinterpret_cast<std::uintptr_t>(window)) + ", " + std::to_string(message) +
+           ", " + std::to_string(wParam) + ", " + std::to_string(lParam) + ")";
+}
+
 }  // namespace stub
 
 #endif

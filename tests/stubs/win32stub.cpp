@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include "app/app.h"
+#include "res/resource.h"
 
 namespace stub {
 
@@ -104,6 +105,21 @@ std::vector<std::string> Calls(std::initializer_list<const char *> names)
         for (const char *name : names)
             if (call.compare(0, std::strlen(name), name) == 0 && call[std::strlen(name)] == '(')
                 out.push_back(call);
+    return out;
+}
+
+void Preset(const std::map<std::string, RegistryValue> &values)
+{
+    g.keyExists = true;
+    g.keyPath = ResourceString(IDS_REGISTRY_KEY);
+    g.values = values;
+}
+
+std::string Number(std::int64_t value, size_t bytes)
+{
+    std::string out;
+    for (size_t i = 0; i < bytes; ++i)
+        out += static_cast<char>((static_cast<std::uint64_t>(value) >> (8 * i)) & 0xFF);
     return out;
 }
 

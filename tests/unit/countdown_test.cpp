@@ -106,8 +106,9 @@ TEST_F(KelvorTest, CountRunsDownOncePerTickThenGoesAheadOneTickAfterZero)
         EXPECT_EQ(DialogBoxParamA(nullptr, nullptr, MainWindow, CountdownDialogProc, 0), 0);
         EXPECT_EQ(Counts(), c.shown);
         EXPECT_EQ(stub::g.ticks, static_cast<int>(c.shown.size()));
-        EXPECT_THAT(stub::Calls({"KillTimer", "PostMessageA", "EndDialog"}),
-                    ElementsAre("KillTimer(512, 1)", "PostMessageA(512, 273, 1, 0)", "EndDialog(512, 0)"));
+        EXPECT_THAT(
+            stub::Calls({"KillTimer", "PostMessageA", "EndDialog"}),
+            ElementsAre("KillTimer(512, 1)", Posted(stub::Handle(0x200), WM_COMMAND, IDOK), "EndDialog(512, 0)"));
         EXPECT_EQ(CountdownTimerId, 0);
     }
 }

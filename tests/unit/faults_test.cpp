@@ -18,12 +18,10 @@ struct FaultCase {
 
 void Registry()
 {
-    stub::g.keyExists = true;
-    stub::g.keyPath = "SOFTWARE\\Veltrane\\Orvane\\Parameters";
-    stub::g.values["ShutDown.VLX"] = {std::string("Reboot") + '\0', 1};
-    stub::g.values["ForceMode"] = {std::string("\1\0\0\0", 4), 4};
-    stub::g.values["QuietMode"] = {std::string("\0\0\0\0", 4), 4};
-    stub::g.values["ShutCount"] = {std::string("\2\0\0\0", 4), 4};
+    stub::Preset({{"ShutDown.VLX", {stub::Sz("Reboot"), 1}},
+                  {"ForceMode", {stub::Number(1), 4}},
+                  {"QuietMode", {stub::Number(0), 4}},
+                  {"ShutCount", {stub::Number(2), 4}}});
 }
 
 TEST_F(KelvorTest, EveryFailingCallEndsCleanlyWithItsBoxOrNone)

@@ -26,8 +26,12 @@ protected:
     }
 };
 
+using stub::Posted;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+
+// The worker's closing command, as it posts it to the main window.
+inline std::string CloseCommand() { return Posted(stub::Handle(0x100), WM_SYSCOMMAND, SC_CLOSE); }
 
 #endif

@@ -2,6 +2,8 @@
 // command line. Each case runs the worker and reports what the module then did.
 #include "fixture.h"
 
+#include "res/resource.h"
+
 #include <cstdint>
 #include <optional>
 
@@ -9,14 +11,8 @@ namespace {
 
 enum : DWORD { REG_SZ = 1, REG_BINARY = 3, REG_DWORD = 4, REG_QWORD = 11 };
 
-std::string Sz(const std::string &text) { return text + '\0'; }
-std::string Number(std::int64_t value, size_t bytes = 4)
-{
-    std::string out;
-    for (size_t i = 0; i < bytes; ++i)
-        out += static_cast<char>((static_cast<std::uint64_t>(value) >> (8 * i)) & 0xFF);
-    return out;
-}
+using stub::Number;
+using stub::Sz;
 
 struct Values {
     std::optional<stub::RegistryValue> mode, force, quiet, count;
@@ -30,13 +26,13 @@ stub::RegistryValue Dword(std::int64_t value, size_t bytes = 4, DWORD type = REG
 
 void SetRegistry(const Values &v)
 {
-    stub::g.keyExists = true;
-    stub::g.keyPath = "SOFTWARE\\Veltrane\\Orvane\\Parameters";
+    std::map<std::string, stub::RegistryValue> values;
     const std::pair<const char *, const std::optional<stub::RegistryValue> &> named[] = {
         {"ShutDown.VLX", v.mode}, {"ForceMode", v.force}, {"QuietMode", v.quiet}, {"ShutCount", v.count}};
     for (const auto &[name, value] : named)
         if (value)
-            stub::g.values[name] = *value;
+            values[name] = *value;
+    stub::Preset(values);
 }
 
 // What the module does: "dialog N" for the count it first showed, then "exit F" or "none".
@@ -121,7 +117,7 @@ TEST_F(KelvorTest, RegistryIsOpenedForReadingAndValuesAreReadInOrder)
     SetRegistry({Text(Sz("Reboot")), Dword(1), Dword(1), Dword(3)});
     EXPECT_EQ(ReadRegistrySettings(), 1);
     EXPECT_THAT(stub::Calls({"RegOpenKeyExA", "RegQueryValueExA", "RegCloseKey"}),
-                ElementsAre("RegOpenKeyExA(2147483650, \"SOFTWARE\\Veltrane\\Orvane\\Parameters\", 0, 131097)",
+                ElementsAre("RegOpenKeyExA(2147483650, \"" + stub::ResourceString(IDS_REGISTRY_KEY) + "\", 0, 131097)",
                             "RegQueryValueExA(1024, \"ShutDown.VLX\", 0, 0, 50)",
                             "RegQueryValueExA(1024, \"ForceMode\", 0, 0, 4)",
                             "RegQueryValueExA(1024, \"QuietMode\", 0, 0, 4)",

@@ -82,10 +82,10 @@ TEST_F(WinMainTest, EndsAnEarlierInstanceAndWaitsForItToVanish)
     EXPECT_EQ(Run(), 0);
     const std::string find = "FindWindowExA(0, 0, \"KelvorNT\", \"Orvane\")";
     const std::string next = "FindWindowExA(0, 2304, \"KelvorNT\", \"Orvane\")";
+    // Told as soon as it is found; each later walk looks for others too.
     std::vector<std::string> expected = {find,
-                                         next,
-                                         "PostMessageA(2304, 2, 1, 0)",
-                                         "PostMessageA(2304, 130, 1, 0)",
+                                         Posted(earlier, WM_DESTROY, 1),
+                                         Posted(earlier, WM_NCDESTROY, 1),
                                          "Sleep(100)",
                                          find,
                                          next,
@@ -130,9 +130,8 @@ TEST_F(WinMainTest, AWindowThatCannotBeEndedHoldsTheRequestOnlyForTheBound)
         std::vector<std::string> posts;
         for (const auto &w : c.windows)
             for (UINT message : {WM_DESTROY, WM_NCDESTROY})
-                posts.push_back("PostMessageA(" + std::to_string(reinterpret_cast<std::uintptr_t>(w.handle)) + ", " +
-                                std::to_string(message) + ", 1, 0)");
-        posts.push_back("PostMessageA(256, 274, 61536, 0)");
+                posts.push_back(Posted(w.handle, message, 1));
+        posts.push_back(CloseCommand());
         EXPECT_EQ(stub::Calls({"PostMessageA"}), posts) << c.what;
         EXPECT_THAT(stub::Calls({"Sleep"}), ::testing::Each("Sleep(100)")) << c.what;
         EXPECT_EQ(stub::Calls({"Sleep"}).size(), c.waitedMs / 100) << c.what;
@@ -218,7 +217,7 @@ TEST_F(WinMainTest, DefaultRequestRunsToTheEndAndTheLoopQuitsOnTheWorkersClose)
     stub::g.runWorkerInline = true;
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(stub::Calls({"ExitWindowsEx", "PostMessageA", "DestroyWindow", "PostQuitMessage", "GetMessageA"}),
-                ElementsAre("PostMessageA(512, 273, 1, 0)", "ExitWindowsEx(1, 0)", "PostMessageA(256, 274, 61536, 0)",
+                ElementsAre(Posted(stub::g.dialog, WM_COMMAND, IDOK), "ExitWindowsEx(1, 0)", CloseCommand(),
                             "DestroyWindow(256)", "PostQuitMessage(0)", "GetMessageA(\"quit\")"));
 }
 

@@ -123,23 +123,37 @@ TEST_F(KelvorTest, DefaultRequestCountsFromZeroThenShutsDown)
     EXPECT_EQ(stub::g.ticks, 1);
 }
 
-TEST_F(KelvorTest, WorkerClearsDisableActsAndThenClosesTheMainWindow)
+// Whatever ends the worker's run (acting, a failure, a Disable the registry sets), it then closes
+// the main window: without that close the process never ends.
+TEST_F(KelvorTest, WorkerAlwaysClosesTheMainWindowLast)
 {
-    ShutdownRequest.Disable = 1;
-    ShutdownRequest.Quiet = 1;
-    ShutdownWorker(nullptr);
-    EXPECT_EQ(ShutdownRequest.Disable, 0);
-    EXPECT_THAT(stub::Calls({"ExitWindowsEx", "PostMessageA", "_endthread"}),
-                ElementsAre("ExitWindowsEx(1, 0)", "PostMessageA(256, 274, 61536, 0)", "_endthread()"));
-}
-
-TEST_F(KelvorTest, WorkerClosesTheMainWindowAfterAFailureToo)
-{
-    stub::g.exitOk = FALSE;
-    ShutdownRequest.Quiet = 1;
-    ShutdownWorker(nullptr);
-    EXPECT_THAT(stub::Calls({"MessageBoxA", "PostMessageA"}),
-                ElementsAre(::testing::StartsWith("MessageBoxA"), "PostMessageA(256, 274, 61536, 0)"));
+    struct {
+        const char *what;
+        void (*arrange)();
+        std::vector<std::string> calls;  // exit request, box, close, thread end
+    } const cases[] = {
+        {"Disable left from before the worker: cleared",
+         [] { ShutdownRequest.Disable = 1; },
+         {"ExitWindowsEx(1, 0)", CloseCommand(), "_endthread()"}},
+        {"Disable from the registry",
+         [] {
+             stub::Preset({{"ShutDown.VLX", {stub::Sz("Disable"), 1}}, {"ShutCount", {stub::Number(0), 4}}});
+         },
+         {CloseCommand(), "_endthread()"}},
+        {"a failed exit call",
+         [] { stub::g.exitOk = FALSE; },
+         {"ExitWindowsEx(1, 0)", "MessageBoxA(0, \"ExitWindows Error #5\", \"Orvane\", 48)", CloseCommand(),
+          "_endthread()"}},
+    };
+    for (const auto &c : cases) {
+        stub::Reset();
+        ShutdownRequest = SHUTDOWN_REQUEST{};
+        ShutdownRequest.Quiet = 1;
+        c.arrange();
+        ShutdownWorker(nullptr);
+        EXPECT_EQ(stub::Calls({"ExitWindowsEx", "MessageBoxA", "PostMessageA", "_endthread"}), c.calls) << c.what;
+        EXPECT_EQ(ShutdownRequest.Disable, c.calls.size() == 2 ? 1 : 0) << c.what;
+    }
 }
 
 }  // namespace
