@@ -2,7 +2,7 @@
 lines where Kelvor's own tail rules differ from a C runtime's."""
 import unittest
 
-from wineharness import KelvorCase
+from wineharness import ACTION, COUNT, KelvorCase
 
 # Options, pause before the call (ms, or None) and the ExitWindowsEx flags.
 ACTIONS = [
@@ -22,44 +22,32 @@ class ActionTable(KelvorCase):
     def test_each_action_makes_its_exit_request(self):
         for options, pause, flags in ACTIONS:
             with self.subTest(options=options):
-                k = self.kelvor('/Quiet', *options)
-                self.assertEqual(k.wait(), 0)
-                self.assertEqual(k.calls('user32.DialogBoxParamA'), [])
-                self.assertEqual(k.exit_requests(), [flags])
+                k = self.run_kelvor('/Quiet', *options, requests=[flags], dialogs=0)
                 self.assertEqual(k.calls('kernel32.Sleep'), [[pause]] if pause else [])
-                self.settle()
 
 
 class ExactCommandLines(KelvorCase):
     """Started by the probe with CreateProcessA, so quotes and leading blanks arrive as written."""
 
-    def dialog_for(self, command_line):
-        k = self.session.start_exact(command_line)
-        self.started.append(k)
-        d = self.dialog()
-        return k, d
-
     def test_quoted_name_followed_directly_by_options(self):
         # A C runtime that toggles on quotes would swallow /Reboot into the program name.
         for line in ('"{exe}"/Reboot /Time: 40', '""/Reboot /Time: 40', '"{exe}"  /Reboot   /Time: 40'):
             with self.subTest(line=line):
-                k, d = self.dialog_for(line)
-                self.assertEqual((d['texts'][1002], d['texts'][1004]), ('Reboot will occur in:', '40'))
-                self.probe('press', 'cancel', 20000)
-                self.assertEqual(k.wait(), 0)
-                self.assertEqual(k.exit_requests(), [])
-                self.settle()
+                k = self.exact(line)
+                d = self.dialog()
+                self.assertEqual((d['texts'][ACTION], d['texts'][COUNT]), ('Reboot will occur in:', '40'))
+                self.press('cancel')
+                self.finished(k, [])
 
     def test_lines_whose_options_are_not_read(self):
         # A leading blank hands the program name over as the first word, which ends the options;
         # an unterminated quote leaves no tail. Either way the default request: count 0, shutdown.
         for line in (' {exe} /Reboot /Time: 40', '"{exe} /Reboot /Time: 40'):
             with self.subTest(line=line):
-                k, d = self.dialog_for(line)
-                self.assertEqual((d['texts'][1002], d['texts'][1004]), ('Shutdown will occur in:', '0'))
-                self.assertEqual(k.wait(), 0)
-                self.assertEqual(k.exit_requests(), [1])
-                self.settle()
+                k = self.exact(line)
+                d = self.dialog()
+                self.assertEqual((d['texts'][ACTION], d['texts'][COUNT]), ('Shutdown will occur in:', '0'))
+                self.finished(k, [1])
 
 
 if __name__ == '__main__':

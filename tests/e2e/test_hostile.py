@@ -6,34 +6,19 @@ import signal
 import time
 import unittest
 
-from wineharness import HAND_OVER_BOUND, KELVOR_VALUES, Imitation, RegistryCase
-
-KEY = r'HKEY_LOCAL_MACHINE\SOFTWARE\Veltrane\Orvane\Parameters'
+from wineharness import COUNT, HAND_OVER_BOUND, KELVOR_VALUES, KEY, Imitation, RegistryCase
 
 
 class Hostile(RegistryCase):
 
     def write_values(self, values):
-        """values: {name: (type number, bytes)}, imported through a .reg file (any type, any size)."""
-        lines = ['REGEDIT4', '', '[%s]' % KEY]
-        for name, (rtype, data) in values.items():
-            lines.append('"%s"=hex(%x):%s' % (name, rtype, ','.join('%02x' % b for b in data)))
-        path = os.path.join(self.session.state, 'hostile.reg')
-        with open(path, 'w', newline='\r\n') as f:
-            f.write('\n'.join(lines) + '\n')
-        self.session.import_reg(path)
+        """values: {name: (type number, bytes)}: any type, any size."""
+        self.session.write_values([(KEY, name, rtype, data) for name, (rtype, data) in values.items()])
 
-    def assertSurvived(self, k, code):
-        self.assertEqual(code, 0)
+    def assertSurvived(self, k):
+        self.assertEqual(k.wait(), 0, k.tail())
         self.assertFalse(k.crashed(), 'Kelvor.exe crashed')
         self.assertLessEqual(len(k.exit_requests()), 1)
-
-    def run_exact(self, line):
-        k = self.session.start_exact(line)
-        self.started.append(k)
-        k.wait(120)
-        codes = [l.split()[1] for l in k.text().splitlines() if l.startswith('exit ')]
-        return k, int(codes[0]) if codes else None
 
     def test_strange_command_lines(self):
         # Disabled in the registry, so that a line naming no action ends at once, having been read.
@@ -45,19 +30,16 @@ class Hostile(RegistryCase):
         }
         for name, line in lines.items():
             with self.subTest(line=name):
-                k, code = self.run_exact(line)
-                self.assertSurvived(k, code)
+                k = self.exact(line)
+                self.assertSurvived(k)
                 self.assertEqual(k.exit_requests(), [])
                 self.settle()
 
     def test_huge_countdown_is_shown_wrapped_and_cancellable(self):
-        k = self.session.start_exact('"{exe}" /Time: ' + '9' * 10000)
-        self.started.append(k)
-        count = self.dialog()['texts'][1004]
-        self.assertRegex(count, r'^-?\d+$')
-        self.probe('press', 'cancel', 20000)
-        k.wait(60)
-        self.assertFalse(k.crashed())
+        k = self.exact('"{exe}" /Time: ' + '9' * 10000)
+        self.assertRegex(self.dialog()['texts'][COUNT], r'^-?\d+$')
+        self.press('cancel')
+        self.assertSurvived(k)
         self.assertEqual(k.exit_requests(), [])
 
     def test_registry_values_of_every_size(self):
@@ -65,8 +47,7 @@ class Hostile(RegistryCase):
             with self.subTest(size=size):
                 self.clear()
                 self.write_values({name: (3, b'A' * size) for name in KELVOR_VALUES})
-                k = self.kelvor('/Quiet')
-                self.assertSurvived(k, k.wait(120))
+                self.assertSurvived(self.kelvor('/Quiet'))
                 self.settle()
 
     def test_registry_values_of_every_type(self):
@@ -76,8 +57,7 @@ class Hostile(RegistryCase):
             with self.subTest(type=rtype):
                 self.clear()
                 self.write_values({name: (rtype, data) for name in KELVOR_VALUES})
-                k = self.kelvor('/Quiet')
-                self.assertSurvived(k, k.wait(120))
+                self.assertSurvived(self.kelvor('/Quiet'))
                 self.settle()
 
     def assertGaveUp(self, k, windows, start_bound=None):
@@ -108,8 +88,7 @@ class Hostile(RegistryCase):
                 self.assertEqual(second.wait(3 * HAND_OVER_BOUND + 30), 0)
                 self.assertEqual(second.exit_requests(), [])
                 self.assertGaveUp(second, [imitation.window])
-                self.assertEqual(third.wait(60), 0)
-                self.assertEqual(third.exit_requests(), [2])
+                self.finished(third, [2])
                 self.assertGaveUp(third, [imitation.window, second.returns('user32.CreateWindowExA')[0]],
                                   2 * HAND_OVER_BOUND + 5)
                 self.assertEqual(imitation.messages(), [(2, 1), (0x82, 1)] * 2)  # never a close
@@ -127,10 +106,9 @@ class Hostile(RegistryCase):
             finally:
                 os.kill(first.proc.pid, signal.SIGCONT)
             # Once it runs again, the earlier one takes the posts that waited for it and ends.
-            self.assertEqual(first.wait(30), 0)
+            self.assertEqual(first.wait(), 0)
             self.assertEqual(first.exit_requests(), [])
-            self.assertEqual(second.wait(60), 0)
-            self.assertEqual(second.exit_requests(), [2])
+            self.finished(second, [2])
             self.assertGaveUp(second, [first.returns('user32.CreateWindowExA')[0]], HAND_OVER_BOUND + 5)
 
 

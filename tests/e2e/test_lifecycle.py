@@ -3,22 +3,22 @@ the texts per action, the hand-over to a newer instance, and the hidden main win
 import time
 import unittest
 
-from wineharness import HAND_OVER_BOUND, KelvorCase
+from wineharness import ACTION, COUNT, HAND_OVER_BOUND, HINT, MESSAGE, SECONDS, KelvorCase
 
 SHUTDOWN_TEXTS = {
-    1007: 'This system is shutting down after receiving a remote shutdown request.',
-    1002: 'Shutdown will occur in:',
-    1006: 'Press Cancel to abort shutdown.',
+    MESSAGE: 'This system is shutting down after receiving a remote shutdown request.',
+    ACTION: 'Shutdown will occur in:',
+    HINT: 'Press Cancel to abort shutdown.',
 }
 REBOOT_TEXTS = {
-    1007: 'This system is rebooting after receiving a remote shutdown request.',
-    1002: 'Reboot will occur in:',
-    1006: 'Press Cancel to abort Reboot.',
+    MESSAGE: 'This system is rebooting after receiving a remote shutdown request.',
+    ACTION: 'Reboot will occur in:',
+    HINT: 'Press Cancel to abort Reboot.',
 }
 LOGOFF_TEXTS = {
-    1007: 'You are being logged off after receiving a remote shutdown request.',
-    1002: 'Log Off will occur in:',
-    1006: 'Press Cancel to abort Log Off.',
+    MESSAGE: 'You are being logged off after receiving a remote shutdown request.',
+    ACTION: 'Log Off will occur in:',
+    HINT: 'Press Cancel to abort Log Off.',
 }
 
 
@@ -27,16 +27,15 @@ class Lifecycle(KelvorCase):
     def assertTexts(self, dialog, texts, count):
         for item, text in texts.items():
             self.assertEqual(dialog['texts'][item], text, item)
-        self.assertEqual(dialog['texts'][1004], count)
-        self.assertEqual(dialog['texts'][1003], 'Seconds.')
+        self.assertEqual(dialog['texts'][COUNT], count)
+        self.assertEqual(dialog['texts'][SECONDS], 'Seconds.')
 
     def test_default_request_counts_from_zero_then_shuts_down(self):
         k = self.kelvor()
         d = self.dialog()
         self.assertEqual(d['title'], 'Orvane')
         self.assertTexts(d, SHUTDOWN_TEXTS, '0')
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [1])
+        self.finished(k, [1])
         self.assertEqual(k.calls('kernel32.Sleep'), [[1000]])
         self.assertEqual(k.debug_lines(), ['Setting token'])
         # About one second from the dialog to the request: one tick, then the 1000 ms pause.
@@ -62,8 +61,7 @@ class Lifecycle(KelvorCase):
                     time.sleep(0.2)
                 if outcome == MAY_IGNORE and k.running():
                     self.click(2)
-                self.assertEqual(k.wait(), 0)
-                self.assertEqual(k.exit_requests(), [2] if outcome == GOES_AHEAD else [])
+                self.finished(k, [2] if outcome == GOES_AHEAD else [])
                 if outcome != GOES_AHEAD:
                     self.assertEqual(k.debug_lines(), [])
                     self.assertEqual(k.calls('advapi32.OpenProcessToken'), [])
@@ -72,16 +70,14 @@ class Lifecycle(KelvorCase):
                 self.assertEqual((d['focus'], d['default']), ('2', '2'))
                 styles = {i['id']: i['style'] & 0xF for i in d['items'] if i['class'] == 'Button'}
                 self.assertEqual(styles, {2: 1, 1: 0})
-                self.settle()
 
     def test_ok_goes_ahead_at_once(self):
         k = self.kelvor('/LogOff', '/Time:', '60')
         d = self.dialog()
         pressed = time.time()
         self.click(1, d)
-        self.assertEqual(k.wait(), 0)
+        self.finished(k, [0])
         self.assertLess(time.time() - pressed, 20)  # far below the 60 s count
-        self.assertEqual(k.exit_requests(), [0])
 
     def test_count_runs_down_then_acts_one_tick_after_zero(self):
         k = self.kelvor('/Reboot', '/Time:', '3')
@@ -92,8 +88,7 @@ class Lifecycle(KelvorCase):
         steps = [int(b[0]) - int(a[0]) for a, b in zip(shown, shown[1:])]
         for step in steps:
             self.assertTrue(700 < step < 1500, steps)
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [2])
+        self.finished(k, [2])
 
     def test_texts_name_the_action(self):
         for args, texts in ((['/Reboot'], REBOOT_TEXTS), (['/LogOff'], LOGOFF_TEXTS),
@@ -101,22 +96,17 @@ class Lifecycle(KelvorCase):
             with self.subTest(args=args):
                 k = self.kelvor(*args, '/Time:', '25')
                 self.assertTexts(self.dialog(), texts, '25')
-                self.probe('press', 'cancel', 20000)
-                self.assertEqual(k.wait(), 0)
-                self.assertEqual(k.exit_requests(), [])
-                self.settle()
+                self.press('cancel')
+                self.finished(k, [])
 
     def test_quiet_shows_no_dialog(self):
-        k = self.kelvor('/Quiet', '/Reboot', '/Time:', '30')
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.calls('user32.DialogBoxParamA'), [])
-        self.assertEqual(k.exit_requests(), [2])
+        self.run_kelvor('/Quiet', '/Reboot', '/Time:', '30', requests=[2], dialogs=0)
 
     def test_newer_instance_replaces_the_earlier_one(self):
         first = self.kelvor('/Time:', '60')
         d1 = self.dialog()
         second = self.kelvor('/Reboot', '/Time:', '60')
-        self.assertEqual(first.wait(30), 0)
+        self.assertEqual(first.wait(), 0)
         self.assertEqual(first.exit_requests(), [])
         self.assertEqual(first.calls('advapi32.OpenProcessToken'), [])
         d2 = self.dialog()
@@ -128,9 +118,8 @@ class Lifecycle(KelvorCase):
         self.assertEqual(ended, first.returns('user32.CreateWindowExA'))
         self.assertLess(waited, HAND_OVER_BOUND / 2)
         print('hand-over: the earlier window gone %.2f s after the posts' % waited)
-        self.probe('press', 'cancel', 20000)
-        self.assertEqual(second.wait(), 0)
-        self.assertEqual(second.exit_requests(), [])
+        self.press('cancel')
+        self.finished(second, [])
 
     def test_main_window_is_hidden_and_cannot_be_resized_from_its_menu(self):
         k = self.kelvor('/Time:', '30')
@@ -146,8 +135,8 @@ class Lifecycle(KelvorCase):
         self.assertEqual(k.calls('user32.DeleteMenu'),
                          [[menu[0], 0xF020, 0], [menu[0], 0xF030, 0], [menu[0], 0xF120, 0], [menu[0], 0xF000, 0]])
         self.assertEqual(k.returns('user32.DeleteMenu'), [1, 1, 1, 1])
-        self.probe('press', 'cancel', 20000)
-        self.assertEqual(k.wait(), 0)
+        self.press('cancel')
+        self.finished(k, [])
 
 
 if __name__ == '__main__':

@@ -10,8 +10,8 @@ import subprocess
 import unittest
 import zipfile
 
-from wineharness import (BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, WINE32, WINESERVER, RegistryCase, make_prefix,
-                         windows_path)
+from wineharness import (ACTION, BUILD, COUNT, KELVOR_VALUES, KEY, OTHER_SETTINGS, WINE32, WINESERVER, RegistryCase,
+                         make_prefix, windows_path)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, '..', '..')
@@ -78,9 +78,6 @@ class Installer(RegistryCase):
             self.assertEqual(self.kelvor_values(view), {}, view)
         self.assertOnlyKelvorChanged()
 
-    def run_installed(self, arch, *args):
-        return self.kelvor(*args, exe=self.installed_exe(arch))
-
     def test_without_properties_installs_only_the_exe(self):
         self.assertEqual(self.install('x64'), 0)
         with open(self.installed_exe('x64'), 'rb') as f, open(EXES['x64'], 'rb') as g:
@@ -88,13 +85,10 @@ class Installer(RegistryCase):
         self.assertEqual(os.listdir(os.path.dirname(self.installed_exe('x64'))), ['Kelvor.exe'])
         self.assertEqual({view: self.kelvor_values(view) for view in VIEWS.values()}, {'/reg:32': {}, '/reg:64': {}})
         self.assertOnlyKelvorChanged()
-        k = self.run_installed('x64', '/LogOff', '/Quiet')
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [0])
-        self.settle()
+        self.run_kelvor('/LogOff', '/Quiet', exe=self.installed_exe('x64'), requests=[0])
         # Presets that someone else wrote (Group Policy, a .reg file) are not the package's.
-        self.session.kelvor_reg('add', KEY, '/v', 'ShutDown.VLX', '/t', 'REG_SZ', '/d', 'Reboot', '/f', view='/reg:64')
-        self.session.kelvor_reg('add', KEY, '/v', 'ShutCount', '/t', 'REG_DWORD', '/d', '9', '/f', view='/reg:64')
+        self.session.write_values([(KEY, 'ShutDown.VLX', 'REG_SZ', 'Reboot'), (KEY, 'ShutCount', 'REG_DWORD', 9)],
+                                  '/reg:64')
         self.assertEqual(self.msiexec('/x', windows_path(PACKAGES['x64'])), 0)
         self.assertFalse(os.path.exists(os.path.join(self.session.prefix, 'drive_c', FOLDERS['x64'], 'Veltrane')))
         self.assertEqual(self.kelvor_values('/reg:64'), {'ShutDown.VLX': ('REG_SZ', 'Reboot'),
@@ -110,13 +104,11 @@ class Installer(RegistryCase):
         self.assertEqual(self.kelvor_values('/reg:32'), {})
         # The note that marks the presets as this installation's, so that uninstall removes them.
         self.assertEqual(sorted(os.listdir(os.path.dirname(self.installed_exe('x64')))), ['Kelvor-presets.txt', 'Kelvor.exe'])
-        k = self.run_installed('x64')
+        k = self.kelvor(exe=self.installed_exe('x64'))
         d = self.dialog()
-        self.assertEqual((d['texts'][1002], d['texts'][1004]), ('Reboot will occur in:', '7'))
-        self.probe('press', 'ok', 20000)
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [2])
-        self.settle()
+        self.assertEqual((d['texts'][ACTION], d['texts'][COUNT]), ('Reboot will occur in:', '7'))
+        self.press('ok')
+        self.finished(k, [2])
         self.assertEqual(self.msiexec('/x', windows_path(PACKAGES['x64'])), 0)
         self.assertRemoved('x64')
 
@@ -126,9 +118,7 @@ class Installer(RegistryCase):
                                                          'ForceMode': ('REG_DWORD', '0x1'),
                                                          'QuietMode': ('REG_DWORD', '0x1'),
                                                          'ShutCount': ('REG_DWORD', '0x0')})
-        k = self.run_installed('x64', '/Reboot')
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [6])
+        self.run_kelvor('/Reboot', exe=self.installed_exe('x64'), requests=[6])
 
     def test_x86_package_is_refused_on_64bit_windows_and_installs_on_32bit(self):
         self.assertEqual(self.install('x86', 'KELVOR_MODE=LogOff'), 1603)  # its message: see the tables
@@ -224,10 +214,7 @@ class Installer(RegistryCase):
         with open(self.installed_exe('x64'), 'rb') as f, open(os.path.join(release, 'signed', 'x86_64',
                                                                           'Kelvor.exe'), 'rb') as g:
             self.assertEqual(f.read(), g.read())
-        k = self.kelvor('/LogOff', '/Quiet', exe=os.path.join(release, 'signed', 'i686', 'Kelvor.exe'))
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [0])
-        self.settle()
+        self.run_kelvor('/LogOff', '/Quiet', exe=os.path.join(release, 'signed', 'i686', 'Kelvor.exe'), requests=[0])
         self.assertEqual(self.msiexec('/x', property_of(PACKAGES['x64'], 'ProductCode')), 0)
         self.assertRemoved('x64')
 

@@ -7,7 +7,7 @@ import shutil
 import unittest
 import zipfile
 
-from wineharness import ARCH, KELVOR_VALUES, KEY, OTHER_SETTINGS, RegistryCase
+from wineharness import ACTION, ARCH, COUNT, KELVOR_VALUES, KEY, OTHER_SETTINGS, RegistryCase
 
 ZIP = os.environ.get('KELVOR_ZIP', '')
 # Kelvor's values before each import, none of them what a preset writes.
@@ -58,38 +58,23 @@ class Package(RegistryCase):
 
     def test_presets_do_what_their_names_say(self):
         self.import_preset('quiet-forced-shutdown.reg')
-        k = self.kelvor(exe=self.exe)
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.calls('user32.DialogBoxParamA'), [])
-        self.assertEqual(k.exit_requests(), [5])
-        self.settle()
+        self.run_kelvor(exe=self.exe, requests=[5], dialogs=0)
 
         self.import_preset('reboot-after-60s-countdown.reg')
         k = self.kelvor(exe=self.exe)
         d = self.dialog()
-        self.assertEqual((d['texts'][1002], d['texts'][1004]), ('Reboot will occur in:', '60'))
-        self.probe('press', 'ok', 20000)
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [2])  # not forced
-        self.settle()
+        self.assertEqual((d['texts'][ACTION], d['texts'][COUNT]), ('Reboot will occur in:', '60'))
+        self.press('ok')
+        self.finished(k, [2])  # not forced
 
         # Force and quiet from an earlier preset do not outlive disable.reg.
         self.import_preset('quiet-forced-shutdown.reg')
         self.import_preset('disable.reg')
-        k = self.kelvor(exe=self.exe)
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [])
-        self.settle()
-        k = self.kelvor('/Reboot', exe=self.exe)
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(len(k.calls('user32.DialogBoxParamA')), 1)
-        self.assertEqual(k.exit_requests(), [2])
-        self.settle()
+        self.run_kelvor(exe=self.exe, requests=[])
+        self.run_kelvor('/Reboot', exe=self.exe, requests=[2], dialogs=1)
 
         self.import_preset('remove-kelvor-presets.reg')
-        k = self.kelvor('/Quiet', exe=self.exe)
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [1])  # the default request: no preset left
+        self.run_kelvor('/Quiet', exe=self.exe, requests=[1])  # the default request: no preset left
 
 
 if __name__ == '__main__':

@@ -11,7 +11,8 @@ import unittest
 import xml.etree.ElementTree as ET
 import zipfile
 
-from wineharness import BUILD, KELVOR_VALUES, KEY, OTHER_SETTINGS, PRODUCT_KEY, KelvorCase, RegistryCase, windows_path
+from wineharness import (ACTION, BUILD, COUNT, KELVOR_VALUES, KEY, OTHER_SETTINGS, PRODUCT_KEY, STRINGS, KelvorCase,
+                         RegistryCase, windows_path)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, '..', '..')
@@ -21,12 +22,6 @@ ADML = ET.parse(os.path.join(ROOT, 'policy', 'en-US', 'Kelvor.adml')).getroot()
 POLICY = ADMX.find('%spolicies/%spolicy' % (NS, NS))
 ELEMENTS = list(POLICY.find(NS + 'elements'))
 EXE = os.path.join(BUILD, 'x86_64', 'Kelvor.exe')  # Group Policy writes the 64-bit view
-
-
-def kelvor_strings():
-    """Kelvor's string table as the resource script defines it: {IDS_NAME: text}."""
-    with open(os.path.join(ROOT, 'res', 'Kelvor.rc')) as f:
-        return {m.group(1): m.group(2).replace('\\\\', '\\') for m in re.finditer(r'(IDS_\w+),\s*"(.*)"', f.read())}
 
 
 def value_of(holder):
@@ -87,28 +82,26 @@ class Template(unittest.TestCase):
             self.assertEqual(r.returncode, 0, r.stderr)
 
     def test_writes_exactly_kelvors_values_under_kelvors_key(self):
-        ids = kelvor_strings()
-        self.assertEqual(POLICY.get('key'), ids['IDS_REGISTRY_KEY'])
+        self.assertEqual(POLICY.get('key'), STRINGS['IDS_REGISTRY_KEY'])
         self.assertEqual(POLICY.get('class'), 'Machine')
         self.assertIsNone(POLICY.get('valueName'))
         self.assertTrue(all(e.get('key') in (None, POLICY.get('key')) for e in ELEMENTS))
         for item in POLICY.findall('%sdisabledList/%sitem' % (NS, NS)):
             self.assertEqual(item.get('key'), POLICY.get('key'))
-        names = {ids['IDS_MODE_VALUE']: 'REG_SZ', 'ForceMode': 'REG_DWORD', 'QuietMode': 'REG_DWORD',
+        names = {STRINGS['IDS_MODE_VALUE']: 'REG_SZ', 'ForceMode': 'REG_DWORD', 'QuietMode': 'REG_DWORD',
                  'ShutCount': 'REG_DWORD'}
         enabled = policy_writes('enabled', {'Mode': 1, 'Force': True, 'Quiet': False, 'Countdown': 60})
         self.assertEqual({name: value[0] for name, value in enabled}, names)
         self.assertEqual(set(policy_writes('disabled')), {(name, None) for name in names})
         # Kelvor needs the mode word and the countdown together: both are always written.
         required = {e.get('valueName') for e in ELEMENTS if e.get('required') == 'true'}
-        self.assertEqual(required, {ids['IDS_MODE_VALUE'], 'ShutCount'})
+        self.assertEqual(required, {STRINGS['IDS_MODE_VALUE'], 'ShutCount'})
 
     def test_mode_choices_are_the_words_kelvor_understands(self):
-        ids = kelvor_strings()
         enum = next(e for e in ELEMENTS if e.tag == NS + 'enum')
         words = [value_of(item.find(NS + 'value')) for item in enum.findall(NS + 'item')]
-        self.assertEqual(sorted(words), sorted([('REG_SZ', ''), ('REG_SZ', ids['IDS_KEY_LOGOFF']),
-                                                ('REG_SZ', ids['IDS_KEY_REBOOT']), ('REG_SZ', ids['IDS_MODE_DISABLE'])]))
+        self.assertEqual(sorted(words), sorted([('REG_SZ', ''), ('REG_SZ', STRINGS['IDS_KEY_LOGOFF']),
+                                                ('REG_SZ', STRINGS['IDS_KEY_REBOOT']), ('REG_SZ', STRINGS['IDS_MODE_DISABLE'])]))
         countdown = next(e for e in ELEMENTS if e.tag == NS + 'decimal')
         self.assertEqual((countdown.get('minValue'), countdown.get('maxValue')), ('0', '86400'))
 
@@ -161,8 +154,7 @@ class TaskDefinitions(unittest.TestCase):
     """The shipped task definitions, read as Task Scheduler on Vista and later reads them."""
 
     def test_valid_explicit_and_for_the_installed_kelvor(self):
-        ids = kelvor_strings()
-        keywords = {ids[k].lower() for k in ids if k.startswith('IDS_KEY_')}
+        keywords = {STRINGS[k].lower() for k in STRINGS if k.startswith('IDS_KEY_')}
         self.assertEqual(task_files(), ['kelvor-unattended-reboot.xml', 'kelvor-weekly-reboot.xml'])
         for name in task_files():
             with self.subTest(name), open(os.path.join(TASKS, name), 'rb') as f:
@@ -231,42 +223,23 @@ class PolicyStates(RegistryCase):
     """Each state as Group Policy writes it, then the real 64-bit Kelvor.exe."""
 
     def apply(self, state, **choices):
-        for name, value in policy_writes(state, choices):
-            if value is None:
-                self.session.kelvor_reg('delete', KEY, '/v', name, '/f', view='/reg:64', check=False)
-            else:
-                self.session.kelvor_reg('add', KEY, '/v', name, '/t', value[0], '/d', value[1], '/f', view='/reg:64')
-
-    def run_kelvor(self, *args):
-        return self.kelvor(*args, exe=EXE)
+        self.session.write_values([(KEY, name, *(value or (None, None))) for name, value in
+                                   policy_writes(state, choices)], '/reg:64')
 
     def test_enabled_with_each_mode(self):
         # Mode items: 0 shut down (no word), 1 LogOff, 2 Reboot, 3 Disable.
         self.apply('enabled', Mode=0, Force=True, Quiet=True, Countdown=60)
-        k = self.run_kelvor()
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual((k.calls('user32.DialogBoxParamA'), k.exit_requests()), ([], [5]))
-        self.settle()
-
+        self.run_kelvor(exe=EXE, requests=[5], dialogs=0)
         self.apply('enabled', Mode=1, Force=False, Quiet=True, Countdown=60)
-        k = self.run_kelvor()
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [0])
-        self.settle()
-
+        self.run_kelvor(exe=EXE, requests=[0])
         self.apply('enabled', Mode=2, Force=False, Quiet=False, Countdown=45)
-        k = self.run_kelvor()
+        k = self.kelvor(exe=EXE)
         d = self.dialog()
-        self.assertEqual((d['texts'][1002], d['texts'][1004]), ('Reboot will occur in:', '45'))
-        self.probe('press', 'ok', 20000)
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [2])
-        self.settle()
-
+        self.assertEqual((d['texts'][ACTION], d['texts'][COUNT]), ('Reboot will occur in:', '45'))
+        self.press('ok')
+        self.finished(k, [2])
         self.apply('enabled', Mode=3, Force=True, Quiet=True, Countdown=0)
-        k = self.run_kelvor()
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual((k.calls('user32.DialogBoxParamA'), k.exit_requests()), ([], []))
+        self.run_kelvor(exe=EXE, requests=[], dialogs=0)
 
     def test_disabled_removes_only_kelvors_values(self):
         self.session.write_values(OTHER_SETTINGS, '/reg:64')
@@ -277,9 +250,7 @@ class PolicyStates(RegistryCase):
             self.assertNotIn(name, listed)
         for _, name, _, _ in OTHER_SETTINGS:
             self.assertIn(name, listed)
-        k = self.run_kelvor('/Quiet')
-        self.assertEqual(k.wait(), 0)
-        self.assertEqual(k.exit_requests(), [1])  # no preset: the default shutdown
+        self.run_kelvor('/Quiet', exe=EXE, requests=[1])  # no preset: the default shutdown
 
 
 if __name__ == '__main__':

@@ -46,7 +46,7 @@ class Stress(KelvorCase):
         for k in instances[:-1]:
             self.assertEqual(k.exit_code(), 0, k.tail())
             self.assertEqual(k.exit_requests(), [])
-        self.assertEqual(self.probe('press', 'ok', 20000)[0], 0)
+        self.press('ok')
         self.assertEqual(last.wait(), 0)
         self.assertEqual(last.exit_requests(), [1])
         self.assertEqual(self.session.kelvor_processes(), [])
@@ -63,7 +63,7 @@ class Stress(KelvorCase):
         survivors = [k for k in instances if k.running()]
         self.assertEqual(len(survivors), 1)
         self.assertEqual(self.session.windows(), (1, 1))
-        self.probe('press', 'cancel', 20000)
+        self.press('cancel')
         self.assertEqual(survivors[0].wait(), 0)
         self.assertEqual(sum(len(k.exit_requests()) for k in instances), 0)
         self.assertEqual(self.session.kelvor_processes(), [])

@@ -8,11 +8,10 @@ from wineharness import ARCH, KelvorCase
 
 class Platforms(KelvorCase):
 
-    def run_as(self, version, *args):
+    def run_as(self, version, *args, requests):
         self.session.reg('add', r'HKCU\Software\Wine', '/v', 'Version', '/d', version, '/f')
         try:
-            k = self.kelvor(*args)
-            return k, k.wait()
+            return self.run_kelvor(*args, requests=requests)
         finally:
             self.session.reg('delete', r'HKCU\Software\Wine', '/v', 'Version', '/f', check=False)
 
@@ -20,32 +19,25 @@ class Platforms(KelvorCase):
         # XP, 7 and 10 each read the manifest their own way (Wine: by the version it reports).
         for version in ('winxp', 'win7', 'win10'):
             with self.subTest(version=version):
-                k, code = self.run_as(version, '/Quiet', '/Reboot')
-                self.assertEqual(code, 0)
+                k = self.run_as(version, '/Quiet', '/Reboot', requests=[2])
                 self.assertEqual(k.debug_lines(), ['Setting token'])
                 self.assertEqual([a[1] for a in k.calls('advapi32.OpenProcessToken')], [0x28])
                 adjust = k.calls('advapi32.AdjustTokenPrivileges')
                 self.assertEqual(len(adjust), 1)
                 self.assertEqual((adjust[0][1], adjust[0][3:]), (0, [0, 0, 0]))
-                self.assertEqual(k.exit_requests(), [2])
                 log = k.text()
                 self.assertLess(log.index('Call advapi32.AdjustTokenPrivileges'),
                                 log.index('Call user32.ExitWindowsEx'))
-                self.settle()
 
     def test_9x_skips_the_privilege_and_the_debugger_line(self):
-        k, code = self.run_as('win98', '/Quiet', '/Reboot')
-        self.assertEqual(code, 0)
+        k = self.run_as('win98', '/Quiet', '/Reboot', requests=[2])
         self.assertEqual(k.debug_lines(), [])
         self.assertEqual(k.calls('advapi32.OpenProcessToken'), [])
-        self.assertEqual(k.exit_requests(), [2])
 
     def test_win32s_ends_at_once_without_a_window(self):
-        k, code = self.run_as('win31', '/Quiet', '/Reboot')
-        self.assertEqual(code, 0)
+        k = self.run_as('win31', '/Quiet', '/Reboot', requests=[])
         self.assertEqual(k.calls('user32.CreateWindowExA'), [])
         self.assertEqual(k.calls('user32.DialogBoxParamA'), [])
-        self.assertEqual(k.exit_requests(), [])
 
 
 class Placement(KelvorCase):
@@ -60,8 +52,8 @@ class Placement(KelvorCase):
         self.assertEqual((x, y), (int((sw - w) / 2), int((sh - h) / 3)), d['rect'])
         self.assertTrue(int(d['exstyle'], 16) & 0x8, 'not topmost')
         self.assertEqual(d['foreground'], '1')
-        self.probe('press', 'cancel', 20000)
-        self.assertEqual(k.wait(), 0)
+        self.press('cancel')
+        self.finished(k, [])
 
 
 class PlacementLarge(Placement):
@@ -102,9 +94,8 @@ class Legibility(KelvorCase):
                     with self.subTest(dpi=dpi, args=args):
                         k = self.kelvor(*args)
                         d = self.dialog(margin=self.MARGIN)
-                        self.probe('press', 'cancel', 20000)
-                        self.assertEqual(k.wait(), 0)
-                        self.settle()
+                        self.press('cancel')
+                        self.finished(k, [])
                         self.assertEqual(len(d['extents']), 5)
                         for item, (w, h, client_w, client_h) in d['extents'].items():
                             text = d['texts'][item]
@@ -138,7 +129,7 @@ class FailingExit(KelvorCase):
             time.sleep(1)
             self.assertTrue(k.running(), 'ended before the box was dismissed')
             self.assertEqual(self.probe('box-ok', 5000)[0], 0)
-            self.assertEqual(k.wait(), 0)
+            self.finished(k, [0])
 
 
 if __name__ == '__main__':

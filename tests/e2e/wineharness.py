@@ -16,6 +16,7 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import time
 import unittest
 import warnings
@@ -24,6 +25,8 @@ WINE = '/usr/lib/wine/wine64'
 WINE32 = '/usr/lib/wine/wine'  # the 32-bit loader: no 64-bit start.exe between us and a 32-bit exe
 WINESERVER = '/usr/lib/wine/wineserver'
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+from sources import ACTION, COUNT, HAND_OVER_BOUND, HINT, KEY_PATH, MESSAGE, SECONDS, STRINGS  # noqa: E402,F401
 BUILD = os.path.join(HERE, '..', '..', 'build')
 STATE = os.environ.get('KELVOR_E2E_DIR') or os.path.join(BUILD, 'e2e')
 ARCH = os.environ.get('KELVOR_ARCH') or 'x86_64'
@@ -31,8 +34,8 @@ KELVOR = os.environ.get('KELVOR_EXE') or os.path.join(BUILD, ARCH, 'Kelvor.exe')
 PROBE = os.environ.get('KELVOR_PROBE') or os.path.join(BUILD, 'x86_64', 'probe.exe')
 VIEW = '/reg:32' if ARCH == 'i686' else '/reg:64'  # the registry view Kelvor.exe reads
 OTHER_VIEW = '/reg:64' if ARCH == 'i686' else '/reg:32'
-PRODUCT_KEY = r'HKLM\SOFTWARE\Veltrane\Orvane'
-KEY = PRODUCT_KEY + r'\Parameters'
+KEY = 'HKLM\\' + KEY_PATH
+PRODUCT_KEY = KEY.rsplit('\\', 1)[0]
 KELVOR_VALUES = ('ShutDown.VLX', 'ForceMode', 'QuietMode', 'ShutCount')
 # Settings of the product around Kelvor, which nothing of Kelvor's may touch: on the product's
 # key, on a sibling of Parameters, and in Parameters itself.
@@ -55,9 +58,6 @@ RELAY = ('user32.ExitWindowsEx;user32.GetSystemMenu;user32.DeleteMenu;user32.Mes
          'advapi32.OpenProcessToken;advapi32.AdjustTokenPrivileges;advapi32.RegOpenKeyExA;'
          'advapi32.RegQueryValueExA;kernel32.ExitProcess;user32.PostMessageA')
 DEFAULT_SCREEN = (1024, 768)
-# How long a hand-over waits for an earlier window that does not go, in seconds, as Kelvor's code says.
-with open(os.path.join(HERE, '..', '..', 'app', 'app.h')) as _header:
-    HAND_OVER_BOUND = int(re.search(r'HandOverBoundMs = (\d+)', _header.read()).group(1)) / 1000
 # Made-once prefixes that every prefix of a run is cloned from (see make_prefix).
 TEMPLATES = os.environ.get('KELVOR_WINE_TEMPLATES') or os.path.join(BUILD, 'wine')
 # Wine's own programs and libraries in a prefix: byte copies of Wine's builtins, only ever read
@@ -224,9 +224,27 @@ class Session:
         return self.reg(*args, view, check=check)
 
     def write_values(self, values, view=VIEW):
-        """values: [(key, name, type, data)], written with reg add."""
-        for key, name, rtype, data in values:
-            self.kelvor_reg('add', key, '/v', name, '/t', rtype, '/d', data, '/f', view=view)
+        """values: [(key, name, type, data)], all imported at once from a .reg file with the regedit
+        of the view. type: 'REG_SZ' (data a text), 'REG_DWORD' (a number) or any type number (data
+        the raw bytes, of any size); data None deletes the value."""
+        lines, key = ['REGEDIT4'], None
+        for k, name, rtype, data in values:
+            if k != key:
+                lines += ['', '[%s]' % k.replace('HKLM', 'HKEY_LOCAL_MACHINE', 1)]
+                key = k
+            if data is None:
+                lines.append('"%s"=-' % name)
+                continue
+            if rtype == 'REG_SZ':
+                rtype, data = 1, data.encode('latin-1') + b'\0'
+            elif rtype == 'REG_DWORD':
+                rtype, data = 4, (int(str(data), 0) & 0xFFFFFFFF).to_bytes(4, 'little')
+            lines.append('"%s"=hex(%x):%s' % (name, rtype, ','.join('%02x' % b for b in data)))
+        Session.lines += 1
+        path = os.path.join(self.state, 'values-%d-%d.reg' % (os.getpid(), Session.lines))
+        with open(path, 'w', newline='\r\n') as f:
+            f.write('\n'.join(lines) + '\n')
+        self.import_reg(path, view)
 
     def snapshot(self, view=VIEW):
         """Every key and value under the product's key as `reg query /s` lists them:
@@ -538,7 +556,8 @@ class Kelvor:
         self.started = time.time()
         self.killed = False
         is32, base, size = pe_header(argv[0])
-        self.image = (base, size) if argv[0] != PROBE else None  # Kelvor's own code, when started directly
+        self.exact = argv[0] == PROBE  # started by the probe, which reports its exit code
+        self.image = None if self.exact else (base, size)  # Kelvor's own code, when started directly
         loader = WINE32 if is32 else WINE
         drive_c = os.path.join(session.prefix, 'drive_c') + os.sep
         if argv[0].startswith(drive_c):  # an installed exe runs from its C: path
@@ -563,8 +582,11 @@ class Kelvor:
     def exit_code(self):
         """The code the Windows process ended with (see exit_code_from_trace); None while running."""
         code = self.proc.poll()
-        if self.killed:
+        if self.killed or code is None:
             return code
+        if self.exact:  # the probe's "exit N", or nothing if Kelvor outlived the probe's wait
+            reported = re.findall(r'^exit (\d+)$', self.text(), re.M)
+            return int(reported[0]) if reported else None
         ended = exit_code_from_trace(code, self.text(), self.image)
         if ended != code and code in (1, -signal.SIGSEGV):
             Kelvor.exit_faults.add(self.log)
@@ -699,6 +721,32 @@ class KelvorCase(unittest.TestCase):
 
     def probe(self, *args, timeout=30):
         return self.session.probe(*args, timeout=timeout)
+
+    def press(self, what, timeout=20000):
+        """Presses 'ok' or 'cancel' on the countdown once it shows (a posted command: what the
+        dialog does with it, not what a key does)."""
+        rc, _ = self.probe('press', what, timeout, timeout=timeout / 1000 + 30)
+        self.assertEqual(rc, 0, 'no countdown to press %s on; %s' % (what, self.session.last_probe))
+
+    def finished(self, k, requests, dialogs=None):
+        """Waits for k's end: exit code 0, exactly these exit requests and, if given, this many
+        countdowns shown; then readies the session for what follows. Returns k."""
+        self.assertEqual(k.wait(), 0, k.tail())
+        self.assertEqual(k.exit_requests(), requests, k.tail())
+        if dialogs is not None:
+            self.assertEqual(len(k.calls('user32.DialogBoxParamA')), dialogs)
+        self.settle()
+        return k
+
+    def run_kelvor(self, *args, requests, dialogs=None, exe=None):
+        """Kelvor run with these options to its end (see finished)."""
+        return self.finished(self.kelvor(*args, exe=exe), requests, dialogs)
+
+    def exact(self, command_line):
+        """Kelvor started with exactly this command line ({exe} its path), as CreateProcessA gives it."""
+        k = self.session.start_exact(command_line)
+        self.started.append(k)
+        return k
 
     def keys(self, *keys):
         """Types at the countdown once it shows in the foreground; returns the dialog as it was."""

@@ -4,14 +4,11 @@ the options their tools have, Kelvor's own options and the packages' install pat
 import os
 import re
 import shlex
+import sys
 import unittest
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..')
-
-
-def read(*path):
-    with open(os.path.join(ROOT, *path), encoding='utf-8', newline='') as f:
-        return f.read().replace('\r\n', '\n')
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
+from sources import HAND_OVER_BOUND, KEY_PATH, ROOT, STRINGS, read  # noqa: E402
 
 
 class Guide(unittest.TestCase):
@@ -34,7 +31,7 @@ class Guide(unittest.TestCase):
                   for name, text, dword in re.findall(r'^"([^"]+)"=(?:"([^"]*)"|dword:([0-9a-f]{8}))$',
                                                       shown[0][1], re.M)}
         added = dict((n, (t, d)) for n, t, d in re.findall(
-            r'^reg add "HKLM\\SOFTWARE\\Veltrane\\Orvane\\Parameters" /v (\S+) /t (\S+) /d (\S+) /f$', self.guide, re.M))
+            r'^reg add "HKLM\\%s" /v (\S+) /t (\S+) /d (\S+) /f$' % re.escape(KEY_PATH), self.guide, re.M))
         self.assertEqual(added, preset)
 
     def test_task_scheduler_commands(self):
@@ -55,7 +52,7 @@ class Guide(unittest.TestCase):
         exe = re.search(r'<File Id="KelvorExe" Name="([\w.]+)"', wxs).group(1)
         program, *kelvor = shlex.split(options['/tr'])
         self.assertEqual(program, '\\'.join(['%ProgramFiles%'] + folders + [exe]))
-        keywords = set(re.findall(r'IDS_KEY_\w+,\s*"([^"]+)"', read('res', 'Kelvor.rc')))
+        keywords = {text for name, text in STRINGS.items() if name.startswith('IDS_KEY_')}
         self.assertEqual([k for k in kelvor if k[1:] not in keywords], [])
 
     def test_package_properties_named_are_the_packages(self):
@@ -64,9 +61,8 @@ class Guide(unittest.TestCase):
             self.assertIn('[%s]' % name, wxs, name)
 
     def test_hand_over_bounds_are_the_codes(self):
-        header = read('app', 'app.h')
-        bound = int(re.search(r'HandOverBoundMs = (\d+);', header).group(1)) // 1000
-        turn = bound * int(re.search(r'TurnBoundMs = (\d+) \* HandOverBoundMs;', header).group(1))
+        bound = int(HAND_OVER_BOUND)
+        turn = bound * int(re.search(r'TurnBoundMs = (\d+) \* HandOverBoundMs;', read('app', 'app.h')).group(1))
         self.assertIn('for **%d seconds** at most' % bound, self.guide)
         self.assertIn('turn within %d seconds' % turn, self.guide)
 

@@ -37,6 +37,13 @@ template <typename... Args> void Log(const char *name, Args... args)
     g.calls.push_back(line);
 }
 
+// A call that only records itself and answers `result`.
+template <typename R, typename... Args> R Logged(const char *name, R result, Args... args)
+{
+    Log(name, args...);
+    return result;
+}
+
 BOOL Result(BOOL ok)
 {
     if (!ok)
@@ -135,6 +142,7 @@ std::string ResourceString(UINT id)
 using stub::Deliver;
 using stub::g;
 using stub::Log;
+using stub::Logged;
 using stub::PopDialogMessage;
 using stub::Result;
 
@@ -168,21 +176,15 @@ BOOL CloseHandle(HANDLE handle)
 
 HANDLE CreateMutexA(void *, BOOL initialOwner, LPCSTR name)
 {
-    Log("CreateMutexA", initialOwner, name);
-    return g.mutexFails ? nullptr : reinterpret_cast<HANDLE>(0x60);
+    return Logged("CreateMutexA", g.mutexFails ? nullptr : reinterpret_cast<HANDLE>(0x60), initialOwner, name);
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms)
 {
-    Log("WaitForSingleObject", handle, ms);
-    return g.turnTimesOut ? WAIT_TIMEOUT : 0;
+    return Logged("WaitForSingleObject", g.turnTimesOut ? WAIT_TIMEOUT : 0, handle, ms);
 }
 
-BOOL ReleaseMutex(HANDLE mutex)
-{
-    Log("ReleaseMutex", mutex);
-    return TRUE;
-}
+BOOL ReleaseMutex(HANDLE mutex) { return Logged("ReleaseMutex", TRUE, mutex); }
 
 int lstrcmpiA(LPCSTR a, LPCSTR b) { return strcasecmp(a, b); }
 int lstrcmpA(LPCSTR a, LPCSTR b) { return std::strcmp(a, b); }
@@ -205,14 +207,13 @@ int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size)
 
 HANDLE LoadImageA(HINSTANCE, LPCSTR name, UINT type, int cx, int cy, UINT flags)
 {
-    Log("LoadImageA", reinterpret_cast<std::uintptr_t>(name), type, cx, cy, flags);
-    return reinterpret_cast<HANDLE>(0x51);
+    return Logged("LoadImageA", reinterpret_cast<HANDLE>(0x51), reinterpret_cast<std::uintptr_t>(name), type, cx, cy,
+                  flags);
 }
 
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name)
 {
-    Log("LoadCursorA", instance, reinterpret_cast<std::uintptr_t>(name));
-    return reinterpret_cast<HCURSOR>(0x52);
+    return Logged("LoadCursorA", reinterpret_cast<HCURSOR>(0x52), instance, reinterpret_cast<std::uintptr_t>(name));
 }
 
 ATOM RegisterClassExA(const WNDCLASSEXA *wc)
@@ -263,27 +264,14 @@ HWND FindWindowExA(HWND parent, HWND after, LPCSTR className, LPCSTR title)
 
 HMENU GetSystemMenu(HWND window, BOOL revert)
 {
-    Log("GetSystemMenu", window, revert);
-    return reinterpret_cast<HMENU>(0x300);
+    return Logged("GetSystemMenu", reinterpret_cast<HMENU>(0x300), window, revert);
 }
 
-BOOL DeleteMenu(HMENU menu, UINT position, UINT flags)
-{
-    Log("DeleteMenu", menu, position, flags);
-    return TRUE;
-}
+BOOL DeleteMenu(HMENU menu, UINT position, UINT flags) { return Logged("DeleteMenu", TRUE, menu, position, flags); }
 
-BOOL ShowWindow(HWND window, int show)
-{
-    Log("ShowWindow", window, show);
-    return FALSE;
-}
+BOOL ShowWindow(HWND window, int show) { return Logged("ShowWindow", FALSE, window, show); }
 
-BOOL UpdateWindow(HWND window)
-{
-    Log("UpdateWindow", window);
-    return TRUE;
-}
+BOOL UpdateWindow(HWND window) { return Logged("UpdateWindow", TRUE, window); }
 
 BOOL DestroyWindow(HWND window)
 {
@@ -345,14 +333,12 @@ LRESULT DispatchMessageA(const MSG *msg)
 
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Log("DefWindowProcA", window, message, wParam, lParam);
-    return 0x7777;
+    return Logged("DefWindowProcA", 0x7777, window, message, wParam, lParam);
 }
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
-    Log("MessageBoxA", owner, text, caption, type);
-    return IDOK;
+    return Logged("MessageBoxA", IDOK, owner, text, caption, type);
 }
 
 int wsprintfA(LPSTR buffer, LPCSTR format, ...)
@@ -411,11 +397,7 @@ BOOL SetDlgItemInt(HWND dialog, int item, UINT value, BOOL isSigned)
     return TRUE;
 }
 
-BOOL SetWindowTextA(HWND window, LPCSTR text)
-{
-    Log("SetWindowTextA", window, text);
-    return TRUE;
-}
+BOOL SetWindowTextA(HWND window, LPCSTR text) { return Logged("SetWindowTextA", TRUE, window, text); }
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc)
 {
@@ -441,42 +423,24 @@ int GetSystemMetrics(int index) { return index == SM_CXSCREEN ? g.screenWidth : 
 
 BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags)
 {
-    Log("SetWindowPos", window, after, x, y, cx, cy, flags);
-    return TRUE;
+    return Logged("SetWindowPos", TRUE, window, after, x, y, cx, cy, flags);
 }
 
-BOOL BringWindowToTop(HWND window)
-{
-    Log("BringWindowToTop", window);
-    return TRUE;
-}
+BOOL BringWindowToTop(HWND window) { return Logged("BringWindowToTop", TRUE, window); }
 
-BOOL SetForegroundWindow(HWND window)
-{
-    Log("SetForegroundWindow", window);
-    return TRUE;
-}
+BOOL SetForegroundWindow(HWND window) { return Logged("SetForegroundWindow", TRUE, window); }
 
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Log("SendMessageA", window, message, wParam, lParam);
-    return 0;
+    return Logged("SendMessageA", 0, window, message, wParam, lParam);
 }
 
 // A control's handle is its dialog's plus its id, so that a test can tell which control a call names.
 HWND GetDlgItem(HWND dialog, int item) { return stub::Handle(reinterpret_cast<std::uintptr_t>(dialog) + item); }
 
-HWND SetFocus(HWND window)
-{
-    Log("SetFocus", window);
-    return nullptr;
-}
+HWND SetFocus(HWND window) { return Logged("SetFocus", nullptr, window); }
 
-BOOL ExitWindowsEx(UINT flags, DWORD reason)
-{
-    Log("ExitWindowsEx", flags, reason);
-    return Result(g.exitOk);
-}
+BOOL ExitWindowsEx(UINT flags, DWORD reason) { return Logged("ExitWindowsEx", Result(g.exitOk), flags, reason); }
 
 BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
 {
@@ -530,11 +494,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
     return ERROR_SUCCESS;
 }
 
-LONG RegCloseKey(HKEY key)
-{
-    Log("RegCloseKey", key);
-    return ERROR_SUCCESS;
-}
+LONG RegCloseKey(HKEY key) { return Logged("RegCloseKey", ERROR_SUCCESS, key); }
 
 std::uintptr_t _beginthread(void (*start)(void *), unsigned stackSize, void *arg)
 {
