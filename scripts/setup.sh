@@ -10,7 +10,7 @@ packages=(cmake make g++ googletest libgtest-dev libgmock-dev python3 procps git
           clang libclang-rt-14-dev clang-tidy clang-format cppcheck
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           wine64 xvfb xauth x11-utils xdotool imagemagick wixl msitools faketime libxml2-utils
-          softhsm2 libengine-pkcs11-openssl)
+          softhsm2 libengine-pkcs11-openssl python3-pefile)
 # Wine's 32-bit loader and the X libraries its display driver loads.
 packages_i386=(libc6:i386 wine32:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386
                libxfixes3:i386 libxinerama1:i386 libxcomposite1:i386)

@@ -21,6 +21,8 @@ import time
 import unittest
 import warnings
 
+import pefile
+
 WINE = '/usr/lib/wine/wine64'
 WINE32 = '/usr/lib/wine/wine'  # the 32-bit loader: no 64-bit start.exe between us and a 32-bit exe
 WINESERVER = '/usr/lib/wine/wineserver'
@@ -81,13 +83,8 @@ def _pid_alive(pid):
 
 def pe_header(exe):
     """(is 32-bit, image base, image size) of a PE executable."""
-    with open(exe, 'rb') as f:
-        head = f.read(4096)
-    pe = int.from_bytes(head[0x3C:0x40], 'little')
-    opt = pe + 24
-    if head[pe + 4:pe + 6] == b'\x4c\x01':
-        return True, int.from_bytes(head[opt + 28:opt + 32], 'little'), int.from_bytes(head[opt + 56:opt + 60], 'little')
-    return False, int.from_bytes(head[opt + 24:opt + 32], 'little'), int.from_bytes(head[opt + 56:opt + 60], 'little')
+    with pefile.PE(exe, fast_load=True) as pe:
+        return pe.FILE_HEADER.Machine == 0x14C, pe.OPTIONAL_HEADER.ImageBase, pe.OPTIONAL_HEADER.SizeOfImage
 
 
 def emulated():

@@ -8,11 +8,10 @@ import sys
 import unittest
 import zipfile
 
+import pefile
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, '..', '..')
-sys.path.insert(0, os.path.join(ROOT, 'tests', 'static'))
-import peread  # noqa: E402
-
 BUILD = os.environ.get('KELVOR_BUILD', os.path.join(ROOT, 'build'))
 WORK = os.environ.get('KELVOR_SIGNING_DIR', os.path.join(BUILD, 'signing'))
 VERSION, TEXT = os.environ.get('KELVOR_VERSION', '1.2.1.8'), os.environ.get('KELVOR_VERSION_TEXT', '1.2.1h')
@@ -135,22 +134,22 @@ class SignedRelease(unittest.TestCase):
         for arch in ('i686', 'x86_64'):
             with self.subTest(arch=arch):
                 signed = signed_file('release', arch + '/Kelvor.exe')
-                pe = peread.PE(signed)
-                stored, computed = pe.checksums()
-                self.assertEqual(stored, computed)
-                offset, size = pe.directories[4]  # the certificate table: a file offset, at the end
-                self.assertEqual((offset, offset + size), (len(read(os.path.join(BUILD, arch, 'Kelvor.exe'))),
-                                                           len(pe.data)))
+                data = read(signed)
+                pe = pefile.PE(data=data, fast_load=True)
+                self.assertEqual(pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum())
+                # The certificate table: a file offset, at the end.
+                table = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_SECURITY']]
+                self.assertEqual((table.VirtualAddress, table.VirtualAddress + table.Size),
+                                 (len(read(os.path.join(BUILD, arch, 'Kelvor.exe'))), len(data)))
                 r = subprocess.run([sys.executable, '-m', 'unittest', 'test_binary'], capture_output=True, text=True,
                                    cwd=os.path.join(ROOT, 'tests', 'static'), env=dict(os.environ, KELVOR_EXE=signed))
                 self.assertEqual(r.returncode, 0, r.stderr[-2000:])
                 # One byte changed inside a section breaks the signature.
-                name, _, _, raw = pe.sections[0]
-                changed = bytearray(pe.data)
-                changed[raw + 16] ^= 1
+                changed = bytearray(data)
+                changed[pe.sections[0].PointerToRawData + 16] ^= 1
                 with open(path('changed.exe'), 'wb') as f:
                     f.write(changed)
-                self.assertNotEqual(verify(path('changed.exe')).returncode, 0, name)
+                self.assertNotEqual(verify(path('changed.exe')).returncode, 0, pe.sections[0].Name)
 
     def test_a_release_is_not_signed_without_a_real_time_stamp(self):
         p12 = dict(KELVOR_SIGN_PKCS12=path('code.p12'), KELVOR_SIGN_PASSWORD_FILE=path('password'))
