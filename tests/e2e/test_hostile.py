@@ -15,8 +15,8 @@ class Hostile(RegistryCase):
         """values: {name: (type number, bytes)}: any type, any size."""
         self.session.write_values([(KEY, name, rtype, data) for name, (rtype, data) in values.items()])
 
-    def assertSurvived(self, k):
-        self.assertEqual(k.wait(), 0, k.tail())
+    def assertSurvived(self, k, timeout=60):
+        self.assertEqual(k.wait(timeout), 0, k.tail())
         self.assertFalse(k.crashed(), 'Kelvor.exe crashed')
         self.assertLessEqual(len(k.exit_requests()), 1)
 
@@ -31,7 +31,7 @@ class Hostile(RegistryCase):
         for name, line in lines.items():
             with self.subTest(line=name):
                 k = self.exact(line)
-                self.assertSurvived(k)
+                self.assertSurvived(k, 20)  # disabled: it ends at once
                 self.assertEqual(k.exit_requests(), [])
                 self.settle()
 

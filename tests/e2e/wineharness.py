@@ -381,12 +381,13 @@ class Session:
         except OSError:
             pass
 
-    def settle(self, session_ending=False):
+    def settle(self, session_ending=False, wait=True):
         """After a case: no Kelvor left, and a live session for the next. A successful exit
         request ends the session (wineboot tears it down, asynchronously and partly): then the
-        session is ended outright and started anew, so nothing of it reaches the next case."""
+        session is ended outright and started anew, so nothing of it reaches the next case.
+        Without `wait`, what is left is ended at once."""
         deadline = time.time() + 30
-        while time.time() < deadline and self.kelvor_processes():
+        while wait and time.time() < deadline and self.kelvor_processes():
             time.sleep(0.2)
         helper = _read(os.path.join(self.state, 'helper.pid'))
         if session_ending or self.kelvor_processes() or not (helper and _pid_alive(int(helper))):
@@ -698,12 +699,14 @@ class KelvorCase(unittest.TestCase):
         self.settle()
 
     def settle(self):
-        """Ends what the case started and readies the session for the next case."""
+        """Ends what the case started and readies the session for the next case. Where one had to
+        be killed (one that never ended), so is the rest at once (one it started, say)."""
+        hung = any(k.killed or k.running() for k in self.started)
         for k in self.started:
             k.kill()
         ending = any(1 in k.returns('user32.ExitWindowsEx') for k in self.started)
         self.started = []
-        self.session.settle(ending)
+        self.session.settle(ending or hung, wait=not hung)
 
     def kelvor(self, *args, **kw):
         k = self.session.start_kelvor(*args, **kw)
