@@ -72,17 +72,23 @@ show_end() { stage_log_end "apt's"; }
 
 # A mirror in the middle of a sync can serve one index that does not match its Release file, day
 # after day: apt then goes on with the others, and so does set-up, naming the one it lacks.
-updated=""
+updated="" fetch_failures=""
+update_indexes() {  # apt-get update, where an index that fails to download fails nothing else
+    local out status=0
+    out=$(apt_get update -q 2>&1) || status=$?
+    echo "$out"
+    fetch_failures=$(grep -E '^[EW]: Failed to fetch' <<<"$out" || true)
+    [ $status -eq 0 ] || [ -n "$fetch_failures" ]
+}
 apt_update() {
     [ -z "$updated" ] || return 0
     updated=1
     open_log
-    local from
-    from=$(($(wc -l <"$stage_log") + 1))
-    stage "downloading the package indexes (apt-get update)" apt_get update -q && return 0
-    tail -n +"$from" "$stage_log" | grep -E '^[EW]: Failed to fetch' |
-        sed -E 's/^[EW]: Failed to fetch /setup: warning: index not downloaded, going on without it: /' >&2 ||
+    stage "downloading the package indexes (apt-get update)" update_indexes ||
         { show_end; say "warning: apt-get update failed; going on with the package lists there are" >&2; }
+    [ -z "$fetch_failures" ] ||
+        sed -E 's/^[EW]: Failed to fetch /setup: warning: index not downloaded, going on without it: /' \
+            <<<"$fetch_failures" >&2
 }
 cannot_install() {  # cannot_install PACKAGE... (apt's reason has been printed above)
     say "cannot install: $*" >&2
