@@ -97,6 +97,10 @@ def unmet(dep, cache, names):
 def main(names):
     apt_pkg.init()
     cache = apt_pkg.Cache(None)
+    unknown = [n for n in names if n not in cache]
+    if unknown:
+        print('aptplan: no package named ' + ' '.join(unknown), file=sys.stderr)
+        return 1
     twins = mismatched(cache, apt_pkg.Policy(cache))
     # First with every library aligned, to learn which i386 twins the request pulls in; then
     # aligned only where such a twin comes, so nothing else moves off its usual version.

@@ -2,7 +2,10 @@
 """Builds one Windows Installer package of Kelvor.exe with wixl from installer/Kelvor.wxs, byte
 for byte the same from the same inputs.
 
-make_msi.py --version 1.2.1.8 --arch x86|x64 --exe Kelvor.exe --out Kelvor-1.2.1h-x64.msi
+make_msi.py --version 1.2.1.8 [--version-text 1.2.1h] --arch x86|x64 --exe Kelvor.exe --out Kelvor-1.2.1h-x64.msi
+
+- The build passes the version's text form as CMake spells it; without it (a package made by hand
+  in another version) the last number is spelt as its letter here.
 
 - Windows Installer compares only the first three fields of a version, and Kelvor's releases
   differ in the fourth ("1.2.1h" is 1.2.1.8): the package's version is a.b.(c*100+d), 1.2.108.
@@ -12,8 +15,8 @@ make_msi.py --version 1.2.1.8 --arch x86|x64 --exe Kelvor.exe --out Kelvor-1.2.1
   file version and no SecureCustomProperties of ours: these are left out for wixl and written into
   their tables afterwards with msibuild.
 - wixl and msibuild stamp the summary with the current time, the cabinet keeps the file's time,
-  and wixl draws a random package code: both run at a fixed time (SOURCE_DATE_EPOCH, else the
-  last commit's), the file gets that time, and msibuild sets the package code.
+  and wixl draws a random package code: both run at a fixed time (buildtime.py), the file gets
+  that time, and msibuild sets the package code.
 """
 import argparse
 import datetime
@@ -25,6 +28,9 @@ import subprocess
 import tempfile
 import uuid
 import xml.etree.ElementTree as ET
+
+from buildtime import build_time
+from msitables import table
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WXS = os.path.join(ROOT, 'installer', 'Kelvor.wxs')
@@ -38,13 +44,6 @@ def msi_version(version):
     if c * 100 + d > 65535 or d > 99:
         raise SystemExit('version %s does not fit a package version' % version)
     return '%d.%d.%d' % (a, b, c * 100 + d)
-
-
-def epoch():
-    if os.environ.get('SOURCE_DATE_EPOCH'):
-        return int(os.environ['SOURCE_DATE_EPOCH'])
-    r = subprocess.run(['git', '-C', ROOT, 'log', '-1', '--format=%ct'], capture_output=True, text=True)
-    return int(r.stdout.strip()) if r.returncode == 0 and r.stdout.strip() else 315532800
 
 
 def after_wixl(text, file_version):
@@ -86,8 +85,7 @@ def after_wixl(text, file_version):
 def secure_properties(msi, names):
     """SecureCustomProperties with `names` added: public properties that reach an elevated
     (managed, or per-machine by a non-administrator) installation's server side."""
-    out = subprocess.run(['msiinfo', 'export', msi, 'Property'], check=True, capture_output=True, text=True).stdout
-    current = next((line.split('\t', 1)[1] for line in out.splitlines() if line.startswith('SecureCustomProperties\t')), '')
+    current = table(msi, 'Property').get('SecureCustomProperties', [''])[0]
     value = ';'.join(sorted(set(filter(None, current.split(';'))) | set(names)))
     return "UPDATE `Property` SET `Value` = '%s' WHERE `Property` = 'SecureCustomProperties'" % value
 
@@ -95,12 +93,14 @@ def secure_properties(msi, names):
 def main():
     p = argparse.ArgumentParser()
     p.add_argument('--version', required=True)
+    p.add_argument('--version-text')
     p.add_argument('--arch', required=True, choices=('x86', 'x64'))
     p.add_argument('--exe', required=True)
     p.add_argument('--out', required=True)
     a = p.parse_args()
+    text = a.version_text or version_text(a.version)
     product = uuid.uuid5(NAMESPACE, 'product %s %s' % (a.arch, a.version))
-    stamp = datetime.datetime.fromtimestamp(max(epoch(), 315532800), datetime.timezone.utc)
+    stamp = datetime.datetime.fromtimestamp(build_time(ROOT), datetime.timezone.utc)
     frozen = ['faketime', '-f', stamp.strftime('%Y-%m-%d %H:%M:%S')]  # a clock that stands still
     env = dict(os.environ, TZ='UTC')
     out = os.path.abspath(a.out)
@@ -111,7 +111,7 @@ def main():
                                                      'Kelvor-presets.txt')):
             shutil.copyfile(source, os.path.join(work, name))
             os.utime(os.path.join(work, name), (stamp.timestamp(), stamp.timestamp()))
-        defines = {'Arch': a.arch, 'Version': msi_version(a.version), 'VersionText': version_text(a.version),
+        defines = {'Arch': a.arch, 'Version': msi_version(a.version), 'VersionText': text,
                    'FileVersion': a.version, 'ProductCode': str(product).upper(), 'Exe': 'Kelvor.exe'}
         wixl = ['wixl', '-a', a.arch]
         for name, value in defines.items():
@@ -136,18 +136,17 @@ def main():
         args = frozen + ['msibuild', out + '.tmp']
         for q in queries:
             args += ['-q', q]
-        args += ['-s', 'Kelvor %s' % version_text(a.version), 'Veltrane',
+        args += ['-s', 'Kelvor %s' % text, 'Veltrane',
                  '%s;1033' % ('x64' if a.arch == 'x64' else 'Intel'), '{%s}' % str(package).upper()]
         subprocess.run(args, env=env, check=True)
     os.replace(out + '.tmp', out)
     print('%s  %s' % (hashlib.sha256(open(out, 'rb').read()).hexdigest(), out))
-    codes = {line.split('\t')[0]: line.split('\t')[1] for line in subprocess.run(
-        ['msiinfo', 'export', out, 'Property'], check=True, capture_output=True, text=True).stdout.splitlines()[3:]}
-    print('%s  ProductCode %s  UpgradeCode %s' % (os.path.basename(out), codes['ProductCode'], codes['UpgradeCode']))
+    codes = table(out, 'Property')
+    print('%s  ProductCode %s  UpgradeCode %s' % (os.path.basename(out), codes['ProductCode'][0], codes['UpgradeCode'][0]))
 
 
 def version_text(version):
-    """1.2.1.8 as Kelvor shows it: 1.2.1h."""
+    """1.2.1.8 as Kelvor shows it, 1.2.1h, for a package made by hand; the build passes CMake's."""
     a, b, c, d = version.split('.')
     return '%s.%s.%s%s' % (a, b, c, chr(96 + int(d)))
 

@@ -1,40 +1,36 @@
 #!/usr/bin/env python3
 """Writes the release zip byte for byte the same from the same inputs: entries in a fixed order,
-every entry stamped with one time (SOURCE_DATE_EPOCH, else the last commit's), fixed permissions.
+every entry stamped with one time (buildtime.py), fixed permissions.
 It holds both executables, the installer packages, the administrator's guide (its version and
 product codes filled in), the licence, the registry presets, the Group Policy template and the
 Task Scheduler definitions. Also
 writes SHA256SUMS into the zip and <zip>.sha256 beside it.
 
-make_package.py --version V --source DIR --i686 EXE --x86_64 EXE --msi MSI [--msi MSI] --out ZIP
+make_package.py --version 1.2.1.8 --version-text 1.2.1h --source DIR --i686 EXE --x86_64 EXE
+                --msi MSI [--msi MSI] --out ZIP
 """
 import argparse
 import hashlib
 import os
 import re
-import subprocess
 import time
 import zipfile
 
-
-def epoch(source):
-    if os.environ.get('SOURCE_DATE_EPOCH'):
-        return int(os.environ['SOURCE_DATE_EPOCH'])
-    r = subprocess.run(['git', '-C', source, 'log', '-1', '--format=%ct'], capture_output=True, text=True)
-    return int(r.stdout.strip()) if r.returncode == 0 and r.stdout.strip() else 315532800
+from buildtime import build_time
+from msitables import table
 
 
-def fill_in(text, version, msis):
-    """The guide with this release's version and product codes, which the build alone knows."""
-    a, b, c, letter = re.match(r'(\d+)\.(\d+)\.(\d+)([a-z])$', version).groups()
-    d = ord(letter) - 96
-    values = {'{version}': version, '{file version}': '%s.%s.%s.%d' % (a, b, c, d),
-              '{package version}': '%s.%s.%d' % (a, b, int(c) * 100 + d)}
+def fill_in(text, version, version_text, msis):
+    """The guide with this release's versions and product codes, which the build alone knows: the
+    package version as the packages themselves carry it."""
+    values = {'{version}': version_text, '{file version}': version}
     for msi in msis:
         arch = re.search(r'-(x86|x64)\.msi$', msi).group(1)
-        table = subprocess.run(['msiinfo', 'export', msi, 'Property'], check=True, capture_output=True,
-                               text=True).stdout
-        values['{%s ProductCode}' % arch] = re.search(r'^ProductCode\t(\S+)', table, re.M).group(1)
+        properties = table(msi, 'Property')
+        values['{%s ProductCode}' % arch] = properties['ProductCode'][0]
+        package_version = properties['ProductVersion'][0]
+        if values.setdefault('{package version}', package_version) != package_version:
+            raise SystemExit('make_package: the installer packages carry different versions')
     for placeholder, value in values.items():
         text = text.replace(placeholder, value)
     return text
@@ -42,9 +38,9 @@ def fill_in(text, version, msis):
 
 def main():
     p = argparse.ArgumentParser()
-    for name in ('--version', '--source', '--i686', '--x86_64', '--out'):
+    for name in ('--version', '--version-text', '--source', '--i686', '--x86_64', '--out'):
         p.add_argument(name, required=True)
-    p.add_argument('--msi', action='append', default=[])
+    p.add_argument('--msi', action='append', required=True)
     a = p.parse_args()
     entries = {'i686/Kelvor.exe': a.i686, 'x86_64/Kelvor.exe': a.x86_64,
                'docs/deploying.md': os.path.join(a.source, 'docs', 'deploying.md'),
@@ -61,11 +57,12 @@ def main():
     for name, path in entries.items():
         with open(path, 'rb') as f:
             contents[name] = f.read()
-    contents['docs/deploying.md'] = fill_in(contents['docs/deploying.md'].decode('utf-8'), a.version, a.msi).encode()
+    guide = contents['docs/deploying.md'].decode('utf-8')
+    contents['docs/deploying.md'] = fill_in(guide, a.version, a.version_text, a.msi).encode()
     contents['SHA256SUMS'] = ''.join('%s  %s\n' % (hashlib.sha256(data).hexdigest(), name)
                                      for name, data in sorted(contents.items())).encode()
     # The zip format keeps local time with two-second steps from 1980 on.
-    stamp = time.gmtime(max(epoch(a.source), 315532800))[:6]
+    stamp = time.gmtime(build_time(a.source))[:6]
     tmp = a.out + '.tmp'
     with zipfile.ZipFile(tmp, 'w') as z:
         for name in sorted(contents):

@@ -16,8 +16,8 @@ The key comes from the environment, never from a command line, and nothing of it
       KELVOR_SIGN_TSA_CERTS, KELVOR_SIGN_TSA_KEY  osslsigncode's own time-stamp authority with this
       certificate chain and key, whose stamp proves nothing unless its chain ends at a trusted root
 A signature without a time stamp stops verifying when the signing certificate expires, so a
-release is not signed without one. The signing time is SOURCE_DATE_EPOCH, else the last commit's
-time: the same inputs and key give the same bytes, unless a time stamp is asked for.
+release is not signed without one. The signing time is the release's own (buildtime.py): the same
+inputs and key give the same bytes, unless a time stamp is asked for.
 """
 import argparse
 import os
@@ -25,14 +25,9 @@ import shutil
 import subprocess
 import sys
 
+from buildtime import build_time
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def epoch(source):
-    if os.environ.get('SOURCE_DATE_EPOCH'):
-        return int(os.environ['SOURCE_DATE_EPOCH'])
-    r = subprocess.run(['git', '-C', source, 'log', '-1', '--format=%ct'], capture_output=True, text=True)
-    return int(r.stdout.strip()) if r.returncode == 0 and r.stdout.strip() else 315532800
 
 
 def signing_options(env, when):
@@ -87,7 +82,7 @@ def main():
     for name in ('--version', '--version-text', '--source', '--i686', '--x86_64', '--out'):
         p.add_argument(name, required=True)
     a = p.parse_args()
-    options = signing_options(os.environ, epoch(a.source))
+    options = signing_options(os.environ, build_time(a.source))
     exes = {'i686': a.i686, 'x86_64': a.x86_64}
     if options:
         for arch, exe in exes.items():
@@ -98,12 +93,13 @@ def main():
     msis = []
     for arch, exe in (('x86', exes['i686']), ('x64', exes['x86_64'])):
         msis.append(os.path.join(a.out, 'Kelvor-%s-%s.msi' % (a.version_text, arch)))
-        subprocess.run([sys.executable, os.path.join(HERE, 'make_msi.py'), '--version', a.version, '--arch', arch,
-                        '--exe', exe, '--out', msis[-1]], check=True)
+        subprocess.run([sys.executable, os.path.join(HERE, 'make_msi.py'), '--version', a.version,
+                        '--version-text', a.version_text, '--arch', arch, '--exe', exe, '--out', msis[-1]], check=True)
         if options:
             sign(msis[-1], options)
-    subprocess.run([sys.executable, os.path.join(HERE, 'make_package.py'), '--version', a.version_text,
-                    '--source', a.source, '--i686', exes['i686'], '--x86_64', exes['x86_64'],
+    subprocess.run([sys.executable, os.path.join(HERE, 'make_package.py'), '--version', a.version,
+                    '--version-text', a.version_text, '--source', a.source,
+                    '--i686', exes['i686'], '--x86_64', exes['x86_64'],
                     *[arg for msi in msis for arg in ('--msi', msi)],
                     '--out', os.path.join(a.out, 'Kelvor-%s.zip' % a.version_text)], check=True)
 

@@ -6,5 +6,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh --stages
-echo "Built: build/i686/Kelvor.exe (shipping, 32-bit) and build/x86_64/Kelvor.exe"
 exec /usr/bin/python3 scripts/kelvor-wine.py "$@"  # Debian's: the harness uses python3-pefile

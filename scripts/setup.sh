@@ -2,6 +2,7 @@
 # Installs and configures what Kelvor's build and tests need, if anything is missing: the Debian
 # packages, and for the 32-bit Kelvor.exe Wine's 32-bit side, run through qemu-user where the
 # kernel cannot execute 32-bit programs itself. Safe to re-run; silent when everything is there.
+# Otherwise one line per stage (what, why, how long); apt's whole output goes to build/setup.log.
 # KELVOR_I386=qemu sends 32-bit programs through qemu-user even where the kernel runs them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +15,22 @@ packages=(cmake make g++ googletest libgtest-dev libgmock-dev python3 procps git
 # Wine's 32-bit loader and the X libraries its display driver loads.
 packages_i386=(libc6:i386 wine32:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386
                libxfixes3:i386 libxinerama1:i386 libxcomposite1:i386)
+group() {  # what a package above is there for, as the stage line names it
+    case $1 in
+        cmake|make|g++|python3|procps|git) echo "the build tools" ;;
+        googletest|libgtest-dev|libgmock-dev) echo "GoogleTest" ;;
+        clang|libclang-rt-*|clang-tidy|clang-format|cppcheck) echo "the clang tools" ;;
+        g++-mingw-w64-*) echo "the MinGW cross compilers" ;;
+        wine64) echo "Wine" ;;
+        *:i386) echo "Wine's 32-bit side" ;;
+        xvfb) echo "Xvfb" ;;
+        xauth|x11-utils|xdotool|imagemagick) echo "the X tools" ;;
+        wixl|msitools|faketime) echo "the installer tools" ;;
+        libxml2-utils) echo "xmllint" ;;
+        softhsm2|libengine-pkcs11-openssl) echo "the signing test tools" ;;
+        *) echo "$1" ;;
+    esac
+}
 QEMU=/usr/bin/qemu-i386
 BINFMT=/proc/sys/fs/binfmt_misc
 native=$(dpkg --print-architecture)
@@ -31,22 +48,62 @@ missing() {  # the named packages (NAME or NAME:ARCH) that are not installed
         grep -qxF "$p" <<<"$have" || echo "${p%:"$native"}"
     done
 }
+older() {  # older PACKAGE MIN_VERSION: whether PACKAGE is missing or older than MIN_VERSION
+    [ -n "$(missing "$1")" ] || ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' "$1")" ge "$2"
+}
+# apt itself, not interactive: sudo does not pass DEBIAN_FRONTEND on, and no one sees a prompt in
+# the log.
+apt_get() { $sudo env DEBIAN_FRONTEND=noninteractive apt-get "$@"; }
+
+# The log is written by this shell, not through sudo, so that build/ stays the user's. It is begun
+# anew by the first download of the indexes, which comes before any other stage: a run with
+# nothing to do writes none.
+stage_prefix=setup stage_log=build/setup.log
+. scripts/stage.sh
+logging=""
+open_log() {
+    [ -z "$logging" ] || return 0
+    logging=1
+    mkdir -p build
+    : >"$stage_log"
+    [ -z "$sudo" ] || sudo -v  # any password prompt comes before a stage's line is begun
+}
+show_end() { stage_log_end "apt's"; }
 
 # A mirror in the middle of a sync can serve one index that does not match its Release file, day
 # after day: apt then goes on with the others, and so does set-up, naming the one it lacks.
-updated=""
+updated="" fetch_failures=""
+update_indexes() {  # apt-get update, where an index that fails to download fails nothing else
+    local out status=0
+    out=$(apt_get update -q 2>&1) || status=$?
+    echo "$out"
+    fetch_failures=$(grep -E '^[EW]: Failed to fetch' <<<"$out" || true)
+    [ $status -eq 0 ] || [ -n "$fetch_failures" ]
+}
 apt_update() {
     [ -z "$updated" ] || return 0
     updated=1
-    local out
-    out=$($sudo apt-get update -q 2>&1) && return 0
-    grep -E '^[EW]: Failed to fetch' <<<"$out" | sed -E 's/^[EW]: Failed to fetch /setup: warning: index not downloaded, going on without it: /' >&2 ||
-        { echo "$out" | tail -n 5 >&2; say "warning: apt-get update failed; going on with the package lists there are" >&2; }
+    open_log
+    stage "downloading the package indexes (apt-get update)" update_indexes ||
+        { show_end; say "warning: apt-get update failed; going on with the package lists there are" >&2; }
+    [ -z "$fetch_failures" ] ||
+        sed -E 's/^[EW]: Failed to fetch /setup: warning: index not downloaded, going on without it: /' \
+            <<<"$fetch_failures" >&2
 }
 cannot_install() {  # cannot_install PACKAGE... (apt's reason has been printed above)
     say "cannot install: $*" >&2
     say "apt's reason is above. If an index failed to download, a mirror may be syncing: run set-up again later. Check /etc/apt/sources.list and /etc/apt/sources.list.d/ for a source that does not serve Debian 12 (bookworm)." >&2
     exit 1
+}
+
+describe() {  # describe PACKAGE...: what they are for, each purpose once ("a, b and c")
+    local groups
+    mapfile -t groups < <(for p in "$@"; do group "$p"; done | awk '!seen[$0]++')
+    local i out=${groups[0]}
+    for ((i = 1; i < ${#groups[@]}; i++)); do
+        if [ $i -eq $((${#groups[@]} - 1)) ]; then out+=" and ${groups[i]}"; else out+=", ${groups[i]}"; fi
+    done
+    echo "$out"
 }
 
 # Everything missing goes in as one transaction that apt plans with a rule for the two
@@ -55,23 +112,26 @@ install_missing() {
     local want
     mapfile -t want < <(missing "$@")
     [ ${#want[@]} -gt 0 ] || return 0
-    say "installing ${want[*]}"
     apt_update
     if ! /usr/bin/python3 -c 'import apt_pkg' 2>/dev/null; then
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends python3-apt ||
-            cannot_install python3-apt
+        stage "installing python3-apt (apt's resolver, to plan the 32-bit libraries beside the 64-bit ones)" \
+            apt_get install -y -q --no-install-recommends python3-apt || { show_end; cannot_install python3-apt; }
     fi
     local plan
     if ! plan=$(/usr/bin/python3 scripts/aptplan.py "${want[@]}"); then
-        $sudo apt-get install -s -q --no-install-recommends "${want[@]}" 2>&1 | sed -n '/^The following/,$p' >&2
+        # apt's own reasons, from a dry run (which fails too, and must not end set-up before the advice)
+        { $sudo apt-get install -s -q --no-install-recommends "${want[@]}" 2>&1 || true; } |
+            awk '/^The following/ {on = 1} on || /^E: /' >&2
         cannot_install "${want[@]}"
     fi
     local args auto
     mapfile -t args < <(sed '/^--auto$/,$d' <<<"$plan")
     mapfile -t auto < <(sed '1,/^--auto$/d' <<<"$plan")
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends --allow-downgrades \
-        "${args[@]}" || cannot_install "${want[@]}"
-    [ ${#auto[@]} -eq 0 ] || $sudo apt-mark auto "${auto[@]}" >/dev/null
+    echo "setup: missing: ${want[*]}" >>"$stage_log"
+    stage "installing for the build and the tests: $(describe "${want[@]}") (${#want[@]} named, ${#args[@]} in all)" \
+        apt_get install -y -q --no-install-recommends --allow-downgrades "${args[@]}" ||
+        { show_end; cannot_install "${want[@]}"; }
+    [ ${#auto[@]} -eq 0 ] || $sudo apt-mark auto "${auto[@]}" >>"$stage_log" 2>&1
 }
 
 # Whether 32-bit x86 programs start: a 96-byte static ELF that calls exit(42) through int 0x80.
@@ -93,22 +153,21 @@ fi
 # A package at a version that only bookworm-backports has (the suite goes in a file of its own).
 # Only the package itself comes from there (NAME/bookworm-backports): its dependencies stay on
 # bookworm's versions, which keeps amd64 and i386 libraries in step.
+backports_source() {
+    grep -rqs '^[^#]*bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/ && return 0
+    local uri
+    uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+    [ -n "$uri" ] || uri=$(awk '$1 == "deb" {print $2; exit}' /etc/apt/sources.list 2>/dev/null || true)
+    echo "deb ${uri:-http://deb.debian.org/debian} bookworm-backports main" |
+        $sudo tee /etc/apt/sources.list.d/kelvor-bookworm-backports.list >/dev/null
+    updated=""
+}
 from_backports() {  # from_backports PACKAGE MIN_VERSION WHY
-    if [ -z "$(missing "$1")" ] && dpkg --compare-versions "$(dpkg-query -W -f='${Version}' "$1")" ge "$2"; then
-        return 0
-    fi
-    if ! grep -rqs '^[^#]*bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-        local uri
-        uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
-        [ -n "$uri" ] || uri=$(awk '$1 == "deb" {print $2; exit}' /etc/apt/sources.list 2>/dev/null || true)
-        echo "deb ${uri:-http://deb.debian.org/debian} bookworm-backports main" |
-            $sudo tee /etc/apt/sources.list.d/kelvor-bookworm-backports.list >/dev/null
-        updated=""
-    fi
-    say "installing $1 from bookworm-backports ($3)"
+    older "$1" "$2" || return 0
+    backports_source
     apt_update
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
-        "$1/bookworm-backports" || cannot_install "$1"
+    stage "installing $1 from bookworm-backports ($3)" \
+        apt_get install -y -q --no-install-recommends "$1/bookworm-backports" || { show_end; cannot_install "$1"; }
 }
 
 # 32-bit ELF programs go to qemu-i386 where the kernel cannot run them (or when asked to). The
@@ -116,9 +175,16 @@ from_backports() {  # from_backports PACKAGE MIN_VERSION WHY
 # does not survive a reboot, so it is checked every time. F: qemu is opened now and serves
 # every later exec. qemu-user 10: bookworm's own 7.2 takes about a minute of CPU to start each
 # Wine process.
-ours=""
+ours="" qemu=""
 grep -qsx "interpreter $QEMU" $BINFMT/qemu-i386 && ours=1
 if [ -n "$ours" ] || [ "${KELVOR_I386:-}" = qemu ] || ! runs_i386; then
+    qemu=1
+fi
+# Backports' source goes in before the first download of the indexes, which then serves every stage.
+if { [ -n "$qemu" ] && older qemu-user 1:10; } || older osslsigncode 2.9; then
+    backports_source
+fi
+if [ -n "$qemu" ]; then
     from_backports qemu-user 1:10 "this kernel does not run 32-bit programs"
     if [ -z "$ours" ]; then
         [ -e $BINFMT/register ] || $sudo mount -t binfmt_misc binfmt_misc $BINFMT
@@ -135,3 +201,4 @@ install_missing "${packages[@]}" "${packages_i386[@]}"
 # Release signing: osslsigncode 2.9, whose own time-stamp authority lets the tests time-stamp
 # offline (bookworm's 2.5 has none).
 from_backports osslsigncode 2.9 "release signing with an offline time stamp"
+[ -z "$logging" ] || say "done in $SECONDS s; apt's whole output is in $stage_log"

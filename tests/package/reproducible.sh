@@ -18,7 +18,7 @@ done
 # A package that differs in any input has its own package code: here, one word of the presets note.
 changed="$work/changed"
 mkdir -p "$changed/scripts" "$changed/installer"
-cp "$src/scripts/make_msi.py" "$changed/scripts/"
+cp "$src/scripts/"*.py "$changed/scripts/"  # make_msi.py and the helpers it imports
 cp "$src/installer/"* "$changed/installer/"
 sed -i '0,/Kelvor presets/s//Kelvor\x27s presets/' "$changed/installer/Kelvor-presets.txt"
 python3 "$changed/scripts/make_msi.py" --version "$number" --arch x64 --exe "$work/first/x86_64/Kelvor.exe" \

@@ -4,6 +4,7 @@
 # purpose: an i386 index that does not match its Release file (as a mirror in mid-sync serves
 # one), and an installed amd64 library (zlib1g) newer than any i386 build of it. Set-up must
 # warn and go on, end with one version of zlib1g on both architectures, and Kelvor must run.
+# It prints at most 40 lines, apt's and the build's output being in build/setup.log and build.log.
 #   fresh_root.sh SOURCE_DIR WORK_DIR        (as root; about 10 minutes and 4 GB)
 set -euo pipefail
 src=$(realpath "$1")
@@ -77,6 +78,17 @@ grep -qx 'Kelvor asked Windows to reboot (ExitWindowsEx flags 2)' "$work/run.log
     { say "FAIL: no reboot request"; fail=1; }
 grep -q '^setup: warning: index not downloaded, going on without it: file:/srv/faults/dists/faults/main/binary-i386/Packages' "$work/run.log" ||
     { say "FAIL: set-up did not name the index it lacks"; fail=1; }
+# The run command says what it does in a line a stage; apt's and the build's whole output go to
+# logs in build/ (kept in WORK_DIR too).
+lines=$(wc -l <"$work/run.log")
+say "run command: $lines lines"
+[ "$lines" -le 40 ] || { say "FAIL: the run command printed $lines lines, more than 40"; fail=1; }
+repeated=$(grep -E '^(setup|build): ' "$work/run.log" | sed -E 's/\.\.\. .*//' | sort | uniq -d)
+[ -z "$repeated" ] || { say "FAIL: stage lines repeated: $repeated"; fail=1; }
+cp "$root/work/kelvor/build/setup.log" "$root/work/kelvor/build/build.log" "$work/" ||
+    { say "FAIL: no build/setup.log or build/build.log"; fail=1; }
+grep -q '^Setting up wine64' "$work/setup.log" || { say "FAIL: apt's output is not in build/setup.log"; fail=1; }
+grep -q 'Built target kelvor_unit' "$work/build.log" || { say "FAIL: the build's output is not in build/build.log"; fail=1; }
 versions=$(in_root dpkg-query -W -f='${Version}\n' zlib1g:amd64 zlib1g:i386 | sort -u)
 [ "$(wc -l <<<"$versions")" -eq 1 ] || { say "FAIL: zlib1g differs between the architectures: $versions"; fail=1; }
 
