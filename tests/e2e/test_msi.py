@@ -7,9 +7,12 @@ import hashlib
 import os
 import re
 import subprocess
+import sys
 import unittest
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts'))
+from msitables import property_of, table  # noqa: E402
 from wineharness import (ACTION, BUILD, COUNT, KELVOR_VALUES, KEY, OTHER_SETTINGS, WINE32, WINESERVER, RegistryCase,
                          make_prefix, windows_path)
 
@@ -21,16 +24,6 @@ PACKAGES = {arch: os.path.join(BUILD, 'Kelvor-%s-%s.msi' % (TEXT, arch)) for arc
 EXES = {'x86': os.path.join(BUILD, 'i686', 'Kelvor.exe'), 'x64': os.path.join(BUILD, 'x86_64', 'Kelvor.exe')}
 FOLDERS = {'x86': 'Program Files (x86)', 'x64': 'Program Files'}
 VIEWS = {'x86': '/reg:32', 'x64': '/reg:64'}
-
-
-def table(msi, name):
-    """An MSI table as {first column: [the other columns]}."""
-    out = subprocess.run(['msiinfo', 'export', msi, name], capture_output=True, text=True, check=True).stdout
-    return {row[0]: row[1:] for row in (line.split('\t') for line in out.splitlines()[3:])}
-
-
-def property_of(msi, name):
-    return table(msi, 'Property')[name][0]
 
 
 def summary_platform(msi):
