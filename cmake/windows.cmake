@@ -22,11 +22,14 @@ target_link_options(Kelvor PRIVATE -nostartfiles -static -s -Wl,--gc-sections -W
   -Wl,-e,${entry})
 target_link_libraries(Kelvor PRIVATE kernel32 user32 advapi32 msvcrt gcc)
 
-# Test-only probe for the end-to-end tests (x86_64 is the build that runs under Wine). Never shipped.
+# Test-only probe and tool stand-in for the end-to-end tests (x86_64 is the build that runs under
+# Wine). Never shipped.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   add_executable(probe WIN32 tests/e2e/probe.cpp)
   target_link_options(probe PRIVATE -static -mwindows)
   target_link_libraries(probe PRIVATE gdi32)
+  add_executable(standin tests/e2e/standin.cpp)
+  target_link_options(standin PRIVATE -static)
 endif()
 
 # The benchmark's floors, built exactly as Kelvor.exe is: the bare floor (ExitWindowsEx at once)

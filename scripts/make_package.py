@@ -2,8 +2,9 @@
 """Writes the release zip byte for byte the same from the same inputs: entries in a fixed order,
 every entry stamped with one time (buildtime.py), fixed permissions.
 It holds both executables, the installer packages, the administrator's guide (its version and
-product codes filled in), the licence, the registry presets, the Group Policy template and the
-Task Scheduler definitions. Also
+product codes filled in), the licence, the registry presets, the Group Policy template, the
+maintenance window's task definitions and the script that registers them (tasks/, which is also an
+Intune Win32 app's content folder), and what the build makes from them (maintenance.py). Also
 writes SHA256SUMS into the zip and <zip>.sha256 beside it.
 
 make_package.py --version 1.2.1.8 --version-text 1.2.1h --source DIR --i686 EXE --x86_64 EXE
@@ -17,6 +18,7 @@ import time
 import zipfile
 
 from buildtime import build_time
+from maintenance import files as maintenance_files
 from msitables import table
 
 
@@ -47,7 +49,7 @@ def main():
                'LICENSE': os.path.join(a.source, 'LICENSE')}
     for msi in a.msi:
         entries[os.path.basename(msi)] = msi
-    for folder, suffixes in (('registry', ('.reg',)), ('policy', ('.admx', '.adml')), ('tasks', ('.xml',))):
+    for folder, suffixes in (('registry', ('.reg',)), ('policy', ('.admx', '.adml')), ('tasks', ('.xml', '.cmd'))):
         for base, _, names in os.walk(os.path.join(a.source, folder)):
             for name in names:
                 if name.endswith(suffixes):
@@ -57,6 +59,7 @@ def main():
     for name, path in entries.items():
         with open(path, 'rb') as f:
             contents[name] = f.read()
+    contents.update(maintenance_files(a.source))
     guide = contents['docs/deploying.md'].decode('utf-8')
     contents['docs/deploying.md'] = fill_in(guide, a.version, a.version_text, a.msi).encode()
     contents['SHA256SUMS'] = ''.join('%s  %s\n' % (hashlib.sha256(data).hexdigest(), name)

@@ -10,6 +10,9 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
 from sources import HAND_OVER_BOUND, KEY_PATH, ROOT, STRINGS, read  # noqa: E402
 
+sys.path.insert(0, os.path.join(ROOT, 'scripts'))
+import maintenance  # noqa: E402
+
 
 class Guide(unittest.TestCase):
 
@@ -34,26 +37,45 @@ class Guide(unittest.TestCase):
             r'^reg add "HKLM\\%s" /v (\S+) /t (\S+) /d (\S+) /f$' % re.escape(KEY_PATH), self.guide, re.M))
         self.assertEqual(added, preset)
 
-    def test_task_scheduler_commands(self):
-        tasks = sorted(n for n in os.listdir(os.path.join(ROOT, 'tasks')) if n.endswith('.xml'))
-        self.assertEqual(sorted(set(re.findall(r'\b(kelvor-[\w-]+\.xml)\b', self.guide))), tasks)
-        # The Task Scheduler 1.0 line for XP and 2003 cannot be run under Wine 8 (its schtasks
-        # takes neither /tr nor /ru): it is read as schtasks /create reads it.
-        line = re.search(r'^\s*(schtasks /create /tn .*)$', self.guide, re.M).group(1)
-        words = shlex.split(line)
-        self.assertEqual(words[:2], ['schtasks', '/create'])
-        options = dict(zip(words[2::2], words[3::2]))
-        self.assertEqual(set(options), {'/tn', '/tr', '/sc', '/d', '/st', '/ru'})
-        self.assertEqual((options['/sc'], options['/d'], options['/ru']), ('weekly', 'WED', 'System'))
-        self.assertRegex(options['/st'], r'^\d\d:\d\d:\d\d$')  # XP's schtasks wants seconds
-        # Kelvor at the path the packages install it to, with options of its own.
+    def test_maintenance_window_commands(self):
+        titles = [title for title, _, _ in maintenance.definitions(ROOT)]
+        made = maintenance.files(ROOT)
+        shipped = set(os.listdir(os.path.join(ROOT, 'tasks'))) | {name.split('/')[-1] for name in made}
+        self.assertEqual(set(re.findall(r'\b(kelvor-[\w-]+\.(?:xml|cmd|ps1))\b', self.guide)), shipped)
+        for name in made:  # where the zip has them
+            self.assertRegex(self.guide, re.escape(name).replace('/', r'[/\\\\]'))
+        self.assertEqual(set(re.findall(r'/tn "([^"]+)"', self.guide)), set(titles))
+        script = read('tasks', 'kelvor-tasks.cmd')
+        self.assertEqual(set(re.findall(r'kelvor-tasks\.cmd (\w+)', self.guide)),
+                         set(re.findall(r'if /i "%~1"=="(\w+)"', script)))
+        self.assertIn('`%%windir%%\\System32\\Tasks`, File or folder `%s`' % titles[-1], self.guide)
+        # Task Scheduler 1.0's lines, which Wine 8's schtasks cannot run (it takes neither /tr nor
+        # /ru), read as schtasks /create reads them: Kelvor at the packages' path with options of its
+        # own, a countdown only while its user is logged on, the window's batch file run as System.
         wxs = read('installer', 'Kelvor.wxs')
-        folders = re.findall(r'<Directory Id="(?!TARGETDIR)\w+" Name="(\w+)">', wxs)
+        folder = '\\'.join(['%ProgramFiles%'] + re.findall(r'<Directory Id="(?!TARGETDIR)\w+" Name="(\w+)">', wxs))
         exe = re.search(r'<File Id="KelvorExe" Name="([\w.]+)"', wxs).group(1)
-        program, *kelvor = shlex.split(options['/tr'])
-        self.assertEqual(program, '\\'.join(['%ProgramFiles%'] + folders + [exe]))
+        self.assertIn('copy xp\\kelvor-window.cmd "%s\\"' % folder, self.guide)
+        created = {}
+        for line in re.findall(r'^\s*(schtasks /create /tn .*)$', self.guide, re.M):
+            words = shlex.split(line)[2:]
+            options = {}
+            while words:
+                option = words.pop(0)
+                options[option] = None if option == '/it' else words.pop(0)
+            self.assertRegex(options['/st'], r'^\d\d:\d\d:\d\d$')  # XP's schtasks wants seconds
+            created[options['/tn']] = options
+        self.assertEqual(sorted(created), sorted(titles))
+        countdown, window = created['Kelvor countdown'], created['Kelvor maintenance window']
+        program, *kelvor = shlex.split(countdown['/tr'])
+        self.assertEqual(program, folder + '\\' + exe)
         keywords = {text for name, text in STRINGS.items() if name.startswith('IDS_KEY_')}
-        self.assertEqual([k for k in kelvor if k[1:] not in keywords], [])
+        self.assertEqual([k for k in kelvor if not (k[1:] in keywords or k.isdigit())], [])
+        self.assertEqual([k for k in kelvor if k in ('/Force', '/Quiet')], [])
+        self.assertIn('/it', countdown)
+        self.assertNotEqual(countdown['/ru'].lower(), 'system')
+        self.assertEqual(shlex.split(window['/tr']), [folder + '\\kelvor-window.cmd'])
+        self.assertEqual((window['/sc'], window['/ru']), ('weekly', 'System'))
 
     def test_package_properties_named_are_the_packages(self):
         wxs = read('installer', 'Kelvor.wxs')
