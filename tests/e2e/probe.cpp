@@ -186,54 +186,7 @@ int Press(const char *what, DWORD timeoutMs)
     return 0;
 }
 
-// Icon handles do not cross processes, so the icon a box shows is told by its pixels on the screen:
-// each system icon is drawn on the same background and compared.
-const char *IconOnScreen(HWND control)
-{
-    RECT r;
-    GetWindowRect(control, &r);
-    const int size = 32;
-    HDC screen = GetDC(nullptr);
-    HDC shown = CreateCompatibleDC(screen), drawn = CreateCompatibleDC(screen);
-    HBITMAP shownBits = CreateCompatibleBitmap(screen, size, size);
-    HBITMAP drawnBits = CreateCompatibleBitmap(screen, size, size);
-    SelectObject(shown, shownBits);
-    SelectObject(drawn, drawnBits);
-    BitBlt(shown, 0, 0, size, size, screen, r.left, r.top, SRCCOPY);
-    COLORREF background = GetPixel(shown, 0, 0);
-    const struct {
-        const char *name;
-        LPCSTR id;
-    } icons[] = {{"exclamation", IDI_EXCLAMATION},
-                 {"hand", IDI_HAND},
-                 {"question", IDI_QUESTION},
-                 {"asterisk", IDI_ASTERISK},
-                 {"application", IDI_APPLICATION}};
-    const char *match = "unknown";
-    for (const auto &icon : icons) {
-        HBRUSH brush = CreateSolidBrush(background);
-        RECT all = {0, 0, size, size};
-        FillRect(drawn, &all, brush);
-        DeleteObject(brush);
-        DrawIconEx(drawn, 0, 0, LoadIconA(nullptr, icon.id), size, size, 0, nullptr, DI_NORMAL);
-        int differ = 0;
-        for (int y = 0; y < size; ++y)
-            for (int x = 0; x < size; ++x)
-                differ += GetPixel(shown, x, y) != GetPixel(drawn, x, y);
-        if (differ == 0) {
-            match = icon.name;
-            break;
-        }
-    }
-    DeleteDC(shown);
-    DeleteDC(drawn);
-    DeleteObject(shownBits);
-    DeleteObject(drawnBits);
-    ReleaseDC(nullptr, screen);
-    return match;
-}
-
-// The error box: its text, the icon it shows, and OK to dismiss it.
+// The error box: its text, and OK to dismiss it.
 int Box(DWORD timeoutMs, bool dismiss)
 {
     HWND w = WaitDialog(false, timeoutMs);
@@ -241,10 +194,6 @@ int Box(DWORD timeoutMs, bool dismiss)
         return 1;
     Sleep(300);  // drawn
     PrintWindow(w);
-    HWND control = nullptr;
-    while ((control = FindWindowExA(w, control, "Static", nullptr)) != nullptr)
-        if ((GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
-            std::printf("icon %s\n", IconOnScreen(control));
     if (dismiss)
         PostMessageA(w, WM_COMMAND, IDOK, 0);
     return 0;

@@ -29,25 +29,22 @@ class ActionTable(KelvorCase):
 class ExactCommandLines(KelvorCase):
     """Started by the probe with CreateProcessA, so quotes and leading blanks arrive as written."""
 
-    def test_quoted_name_followed_directly_by_options(self):
-        # A C runtime that toggles on quotes would swallow /Reboot into the program name.
-        for line in ('"{exe}"/Reboot /Time: 40', '""/Reboot /Time: 40', '"{exe}"  /Reboot   /Time: 40'):
+    def test_quoted_names_blanks_and_lines_whose_options_are_not_read(self):
+        # A C runtime that toggles on quotes would swallow /Reboot into the program name. A leading
+        # blank hands the program name over as the first word, which ends the options; an
+        # unterminated quote leaves no tail: either way the default request, count 0, shutdown.
+        read, unread = ('Reboot will occur in:', '40', []), ('Shutdown will occur in:', '0', [1])
+        for line, (label, count, requests) in (('"{exe}"/Reboot /Time: 40', read), ('""/Reboot /Time: 40', read),
+                                               ('"{exe}"  /Reboot   /Time: 40', read),
+                                               (' {exe} /Reboot /Time: 40', unread),
+                                               ('"{exe} /Reboot /Time: 40', unread)):
             with self.subTest(line=line):
                 k = self.exact(line)
                 d = self.dialog()
-                self.assertEqual((d['texts'][ACTION], d['texts'][COUNT]), ('Reboot will occur in:', '40'))
-                self.press('cancel')
-                self.finished(k, [])
-
-    def test_lines_whose_options_are_not_read(self):
-        # A leading blank hands the program name over as the first word, which ends the options;
-        # an unterminated quote leaves no tail. Either way the default request: count 0, shutdown.
-        for line in (' {exe} /Reboot /Time: 40', '"{exe} /Reboot /Time: 40'):
-            with self.subTest(line=line):
-                k = self.exact(line)
-                d = self.dialog()
-                self.assertEqual((d['texts'][ACTION], d['texts'][COUNT]), ('Shutdown will occur in:', '0'))
-                self.finished(k, [1])
+                self.assertEqual((d['texts'][ACTION], d['texts'][COUNT]), (label, count))
+                if not requests:
+                    self.press('cancel')
+                self.finished(k, requests)
 
 
 if __name__ == '__main__':
