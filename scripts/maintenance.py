@@ -7,6 +7,8 @@ import re
 import xml.etree.ElementTree as ET
 
 TD = '{http://schemas.microsoft.com/windows/2004/02/mit/task}'
+# The two tasks as kelvor-tasks.cmd registers them: the window decides, the countdown it may start.
+WINDOW, COUNTDOWN = 'Kelvor maintenance window', 'Kelvor countdown'
 
 
 def definitions(source):
@@ -61,10 +63,10 @@ def platform_remove(source):
 
 def window_action(source):
     """The maintenance window's action: the command line cmd.exe is given, as the task holds it."""
-    for title, name, text in definitions(source):
-        if title == 'Kelvor maintenance window':
+    for title, _, text in definitions(source):
+        if title == WINDOW:
             return ET.fromstring(text.encode('utf-8')).findtext('%sActions/%sExec/%sArguments' % (TD, TD, TD))
-    raise SystemExit('maintenance: no "Kelvor maintenance window" task in tasks/kelvor-tasks.cmd')
+    raise SystemExit('maintenance: no "%s" task in tasks/kelvor-tasks.cmd' % WINDOW)
 
 
 def xp_batch(source):

@@ -7,30 +7,31 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ googletest libgtest-dev libgmock-dev python3 procps git
-          clang libclang-rt-14-dev clang-tidy clang-format cppcheck
-          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-          wine64 xvfb xauth x11-utils xdotool imagemagick wixl msitools faketime libxml2-utils
-          softhsm2 libengine-pkcs11-openssl python3-pefile)
-# Wine's 32-bit loader and the X libraries its display driver loads.
-packages_i386=(libc6:i386 wine32:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386
-               libxfixes3:i386 libxinerama1:i386 libxcomposite1:i386)
-group() {  # what a package above is there for, as the stage line names it
-    case $1 in
-        cmake|make|g++|python3|procps|git) echo "the build tools" ;;
-        googletest|libgtest-dev|libgmock-dev) echo "GoogleTest" ;;
-        clang|libclang-rt-*|clang-tidy|clang-format|cppcheck) echo "the clang tools" ;;
-        g++-mingw-w64-*) echo "the MinGW cross compilers" ;;
-        wine64) echo "Wine" ;;
-        *:i386) echo "Wine's 32-bit side" ;;
-        xvfb) echo "Xvfb" ;;
-        xauth|x11-utils|xdotool|imagemagick) echo "the X tools" ;;
-        wixl|msitools|faketime) echo "the installer tools" ;;
-        libxml2-utils) echo "xmllint" ;;
-        softhsm2|libengine-pkcs11-openssl) echo "the signing test tools" ;;
-        *) echo "$1" ;;
-    esac
+# What set-up installs, each with what it is there for, as the stage line names it.
+packages=()
+declare -A purpose
+need() {  # need PURPOSE PACKAGE...
+    local what=$1 p
+    shift
+    for p; do
+        packages+=("$p")
+        purpose[$p]=$what
+    done
 }
+need "the build tools" cmake make g++ python3 procps git
+need GoogleTest googletest libgtest-dev libgmock-dev
+need "the clang tools" clang libclang-rt-14-dev clang-tidy clang-format cppcheck
+need "the MinGW cross compilers" g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+need Wine wine64
+need Xvfb xvfb
+need "the X tools" xauth x11-utils xdotool imagemagick
+need "the installer tools" wixl msitools faketime
+need xmllint libxml2-utils
+need "the signing test tools" softhsm2 libengine-pkcs11-openssl
+need "the PE reader of the tests" python3-pefile
+# Wine's 32-bit loader and the X libraries its display driver loads.
+need "Wine's 32-bit side" libc6:i386 wine32:i386 libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386 \
+    libxfixes3:i386 libxinerama1:i386 libxcomposite1:i386
 QEMU=/usr/bin/qemu-i386
 BINFMT=/proc/sys/fs/binfmt_misc
 native=$(dpkg --print-architecture)
@@ -98,7 +99,7 @@ cannot_install() {  # cannot_install PACKAGE... (apt's reason has been printed a
 
 describe() {  # describe PACKAGE...: what they are for, each purpose once ("a, b and c")
     local groups
-    mapfile -t groups < <(for p in "$@"; do group "$p"; done | awk '!seen[$0]++')
+    mapfile -t groups < <(for p in "$@"; do echo "${purpose[$p]:-$p}"; done | awk '!seen[$0]++')
     local i out=${groups[0]}
     for ((i = 1; i < ${#groups[@]}; i++)); do
         if [ $i -eq $((${#groups[@]} - 1)) ]; then out+=" and ${groups[i]}"; else out+=", ${groups[i]}"; fi
@@ -197,7 +198,7 @@ if [ -n "$qemu" ]; then
     fi
 fi
 
-install_missing "${packages[@]}" "${packages_i386[@]}"
+install_missing "${packages[@]}"
 # Release signing: osslsigncode 2.9, whose own time-stamp authority lets the tests time-stamp
 # offline (bookworm's 2.5 has none).
 from_backports osslsigncode 2.9 "release signing with an offline time stamp"

@@ -136,7 +136,7 @@ VISTA_SETTINGS = {'AllowStartOnDemand', 'MultipleInstancesPolicy', 'DisallowStar
 # What must never be left to a default: batteries, a missed start, waking, a run still going, the limit.
 EXPLICIT = {'DisallowStartIfOnBatteries', 'StopIfGoingOnBatteries', 'StartWhenAvailable', 'WakeToRun',
             'MultipleInstancesPolicy', 'ExecutionTimeLimit'}
-WINDOW, COUNTDOWN = 'Kelvor maintenance window', 'Kelvor countdown'
+WINDOW, COUNTDOWN = maintenance.WINDOW, maintenance.COUNTDOWN
 
 
 def shipped():

@@ -48,7 +48,7 @@ class Guide(unittest.TestCase):
         script = read('tasks', 'kelvor-tasks.cmd')
         self.assertEqual(set(re.findall(r'kelvor-tasks\.cmd (\w+)', self.guide)),
                          set(re.findall(r'if /i "%~1"=="(\w+)"', script)))
-        self.assertIn('`%%windir%%\\System32\\Tasks`, File or folder `%s`' % titles[-1], self.guide)
+        self.assertIn('`%%windir%%\\System32\\Tasks`, File or folder `%s`' % maintenance.WINDOW, self.guide)
         # Task Scheduler 1.0's lines, which Wine 8's schtasks cannot run (it takes neither /tr nor
         # /ru), read as schtasks /create reads them: Kelvor at the packages' path with options of its
         # own, a countdown only while its user is logged on, the window's batch file run as System.
@@ -66,7 +66,7 @@ class Guide(unittest.TestCase):
             self.assertRegex(options['/st'], r'^\d\d:\d\d:\d\d$')  # XP's schtasks wants seconds
             created[options['/tn']] = options
         self.assertEqual(sorted(created), sorted(titles))
-        countdown, window = created['Kelvor countdown'], created['Kelvor maintenance window']
+        countdown, window = created[maintenance.COUNTDOWN], created[maintenance.WINDOW]
         program, *kelvor = shlex.split(countdown['/tr'])
         self.assertEqual(program, folder + '\\' + exe)
         keywords = {text for name, text in STRINGS.items() if name.startswith('IDS_KEY_')}
